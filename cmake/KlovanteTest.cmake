@@ -1,0 +1,18 @@
+find_package(GTest REQUIRED)
+
+# klovante_add_test(NAME name SOURCES ... LIBS ... LABEL core|gui|slow)
+# One executable per area; every test runs offscreen with its own temporary folders.
+function(klovante_add_test)
+    cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
+    if(NOT T_LABEL)
+        set(T_LABEL core)
+    endif()
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE klovante_settings klovante_test_support
+        ${T_LIBS} GTest::gtest GTest::gtest_main)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES
+        LABELS ${T_LABEL}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KLOVANTE_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}"
+        TIMEOUT 600)
+endfunction()

@@ -1,0 +1,55 @@
+#pragma once
+// Text conversion between the program's CP932 byte strings, UTF-8 (Qt side and source
+// literals) and UTF-16LE (Unicode registry files and marked store texts).
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace klv {
+
+class EncodingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// CP932 lead bytes of double-byte characters.
+constexpr bool isCp932Lead(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// "〓" in CP932: stands for a character that CP932 cannot hold.
+inline constexpr std::string_view kCp932Geta = "\x81\xAC";
+
+// Strict conversions: nullopt when a character cannot be converted.
+std::optional<std::string> tryUtf8ToCp932(std::string_view utf8);
+std::optional<std::string> tryCp932ToUtf8(std::string_view cp932);
+std::optional<std::string> tryUtf16ToCp932(std::string_view utf16le);
+
+// Throwing forms (EncodingError names the offending text).
+std::string utf8ToCp932(std::string_view utf8);
+
+// For program literals written in UTF-8 in the sources; they are always convertible.
+std::string sj(std::string_view utf8);
+
+// Display conversion: invalid CP932 bytes become U+FFFD, never "?".
+std::string cp932ToUtf8(std::string_view cp932);
+
+// UTF-16LE <-> CP932. The lossy form puts "〓" for each character CP932 cannot hold and
+// reports whether it had to.
+std::string utf16ToCp932Lossy(std::string_view utf16le, bool* lossy = nullptr);
+std::string cp932ToUtf16(std::string_view cp932);
+std::string utf8ToUtf16(std::string_view utf8);
+std::string utf16ToUtf8(std::string_view utf16le);
+
+// Upper-cases single-byte ASCII letters; double-byte characters are stepped over whole, so a
+// trail byte that happens to be a letter code is never changed.
+std::string cp932Upper(std::string_view s);
+
+// Finds needle in hay at a character boundary at or after `from`, stepping over double-byte
+// characters whole. With ignoreCase, single-byte letters compare without regard to case.
+// Returns std::string_view::npos when absent. An empty needle matches at `from`.
+size_t cp932Find(std::string_view hay, std::string_view needle, size_t from = 0,
+                 bool ignoreCase = false);
+
+} // namespace klv

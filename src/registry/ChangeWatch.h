@@ -1,0 +1,37 @@
+#pragma once
+// Tells whether any connection has committed to a WAL database since the last look.
+//
+// Asking SQLite (PRAGMA data_version) costs a read transaction per question, too much for a
+// question asked at every registry call. The WAL index header in the "-shm" file changes with
+// every commit (change counter, frame count, salts), so comparing a copy of it is enough and
+// costs no system call. Where the file cannot be mapped, the pragma is asked instead.
+#include <array>
+#include <cstdint>
+#include <filesystem>
+
+struct sqlite3;
+
+namespace klv {
+
+class ChangeWatch {
+public:
+    ChangeWatch(sqlite3* db, const std::filesystem::path& dbFile);
+    ~ChangeWatch();
+    ChangeWatch(const ChangeWatch&) = delete;
+    ChangeWatch& operator=(const ChangeWatch&) = delete;
+
+    // True when something may have changed since the previous call (the first call says true).
+    bool changed();
+    bool mapped() const { return map_ != nullptr; }
+
+private:
+    static constexpr std::size_t kHeaderWords = 12; // the first 48-byte copy of the header
+    sqlite3* db_;
+    const std::uint32_t* map_ = nullptr;
+    std::size_t mapLength_ = 0;
+    std::array<std::uint32_t, kHeaderWords> seen_{};
+    bool first_ = true;
+    std::int64_t dataVersion_ = -1;
+};
+
+} // namespace klv
