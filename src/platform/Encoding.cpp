@@ -240,14 +240,19 @@ std::string utf16ToUtf8(std::string_view utf16le) {
 }
 
 std::string cp932Upper(std::string_view s) {
-    std::string out(s);
+    std::string out;
+    cp932UpperInto(s, out);
+    return out;
+}
+
+void cp932UpperInto(std::string_view s, std::string& out) {
+    out.assign(s);
     for (std::size_t i = 0; i < out.size(); ++i) {
         if (isCp932Lead(static_cast<unsigned char>(out[i])))
             ++i;
         else if (out[i] >= 'a' && out[i] <= 'z')
             out[i] = static_cast<char>(out[i] - 32);
     }
-    return out;
 }
 
 size_t cp932Find(std::string_view hay, std::string_view needle, size_t from, bool ignoreCase) {

@@ -45,6 +45,8 @@ std::string utf16ToUtf8(std::string_view utf16le);
 // Upper-cases single-byte ASCII letters; double-byte characters are stepped over whole, so a
 // trail byte that happens to be a letter code is never changed.
 std::string cp932Upper(std::string_view s);
+// The same into a caller's buffer (hot paths reuse one).
+void cp932UpperInto(std::string_view s, std::string& out);
 
 // Finds needle in hay at a character boundary at or after `from`, stepping over double-byte
 // characters whole. With ignoreCase, single-byte letters compare without regard to case.

@@ -16,11 +16,11 @@ ChangeWatch::ChangeWatch(sqlite3* db, const std::filesystem::path& dbFile) : db_
     if (fd < 0)
         return;
     struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(kHeaderWords * 4)) {
-        void* p = mmap(nullptr, kHeaderWords * 4, PROT_READ, MAP_SHARED, fd, 0);
+    if (fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(kHeaderBytes)) {
+        void* p = mmap(nullptr, kHeaderBytes, PROT_READ, MAP_SHARED, fd, 0);
         if (p != MAP_FAILED) {
-            map_ = static_cast<const std::uint32_t*>(p);
-            mapLength_ = kHeaderWords * 4;
+            map_ = static_cast<const std::uint64_t*>(p);
+            mapLength_ = kHeaderBytes;
         }
     }
     ::close(fd);
@@ -28,14 +28,14 @@ ChangeWatch::ChangeWatch(sqlite3* db, const std::filesystem::path& dbFile) : db_
 
 ChangeWatch::~ChangeWatch() {
     if (map_)
-        munmap(const_cast<std::uint32_t*>(map_), mapLength_);
+        munmap(const_cast<std::uint64_t*>(map_), mapLength_);
 }
 
 bool ChangeWatch::changed() {
     if (map_) {
-        std::array<std::uint32_t, kHeaderWords> now{};
-        for (std::size_t i = 0; i < kHeaderWords; ++i)
-            now[i] = __atomic_load_n(map_ + i, __ATOMIC_ACQUIRE);
+        std::array<std::uint64_t, 4> now{};
+        for (std::size_t i = 0; i < now.size(); ++i)
+            now[i] = __atomic_load_n(map_ + kWatched[i], __ATOMIC_ACQUIRE);
         bool diff = first_ || now != seen_;
         seen_ = now;
         first_ = false;

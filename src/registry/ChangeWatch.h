@@ -25,11 +25,14 @@ public:
     bool mapped() const { return map_ != nullptr; }
 
 private:
-    static constexpr std::size_t kHeaderWords = 12; // the first 48-byte copy of the header
+    // The first 48-byte copy of the header, as 64-bit words: change counter, frame count and
+    // page count, salts and the header's checksum change with every commit.
+    static constexpr std::size_t kHeaderBytes = 48;
+    static constexpr std::size_t kWatched[] = {1, 2, 4, 5};
     sqlite3* db_;
-    const std::uint32_t* map_ = nullptr;
+    const std::uint64_t* map_ = nullptr;
     std::size_t mapLength_ = 0;
-    std::array<std::uint32_t, kHeaderWords> seen_{};
+    std::array<std::uint64_t, 4> seen_{};
     bool first_ = true;
     std::int64_t dataVersion_ = -1;
 };

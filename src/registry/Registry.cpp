@@ -27,20 +27,16 @@ ValueKind valueKindOf(std::uint32_t rawType) {
 
 namespace {
 
-// Splits a CP932 path at its backslashes; a trail byte 0x5C of a double-byte character is
-// part of its character, never a separator.
-std::vector<std::string_view> splitComponents(std::string_view path) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t bs = cp932Find(path, "\\", start);
-        if (bs == std::string_view::npos) {
-            parts.push_back(path.substr(start));
-            return parts;
-        }
-        parts.push_back(path.substr(start, bs - start));
-        start = bs + 1;
-    }
+// The next component of a CP932 path from `pos`; a trail byte 0x5C of a double-byte
+// character is part of its character, never a separator.
+std::string_view nextComponent(std::string_view path, std::size_t& pos) {
+    const std::size_t start = pos;
+    while (pos < path.size() && path[pos] != '\\')
+        pos += isCp932Lead(static_cast<unsigned char>(path[pos])) && pos + 1 < path.size() ? 2 : 1;
+    std::string_view part = path.substr(start, pos - start);
+    if (pos < path.size())
+        ++pos; // the separator
+    return part;
 }
 
 KeyId rootKeyId(RootHandle root) {
@@ -68,16 +64,40 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
     const bool absolute = leading || !key_ || path.empty();
     if (leading)
         path.remove_prefix(1);
-    Target t{absolute ? rootKeyId(root_) : *key_, absolute ? 0 : depth_,
-             absolute ? std::string(path) : path_ + "\\" + std::string(path)};
+    Target t{absolute ? rootKeyId(root_) : *key_, absolute ? 0 : depth_};
+    // The path the key is known by once open (buffers are reused: walks open keys by the
+    // million).
+    if (absolute) {
+        resolvedPath_.assign(path);
+    } else {
+        resolvedPath_.assign(path_);
+        resolvedPath_.append("\\").append(path);
+    }
+    if (!path.empty() && path.back() == '\\' &&
+        cp932Find(path, "\\", path.size() - 1) == path.size() - 1)
+        path.remove_suffix(1); // a trailing backslash names the same key
+    // The absolute form of the target, by which the memo knows it.
+    std::string& canonical = canonical_;
+    canonical.clear();
+    if (!absolute) {
+        std::string_view base = path_;
+        if (!base.empty() && base.front() == '\\')
+            base.remove_prefix(1);
+        canonical.append(base).append("\\");
+    }
+    canonical.append(path);
+    const std::uint64_t gen = store_->generation();
+    if (!path.empty())
+        for (const PathMemo& m : memo_)
+            if (m.generation == gen && m.root == root_ && m.path == canonical)
+                return Target{m.id, m.depth};
     if (!store_->key(t.id))
         return std::nullopt;
     if (path.empty())
         return t;
-    auto parts = splitComponents(path);
-    if (parts.back().empty()) // a trailing backslash names the same key
-        parts.pop_back();
-    for (std::string_view part : parts) {
+    std::size_t pos = 0;
+    do {
+        const std::string_view part = nextComponent(path, pos);
         if (part.empty())
             return std::nullopt;
         std::optional<KeyId> next;
@@ -90,6 +110,14 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
         }
         t.id = *next;
         ++t.depth;
+    } while (pos < path.size());
+    if (store_->generation() == gen) {
+        PathMemo& m = memo_[memoNext_++ % memo_.size()];
+        m.generation = gen;
+        m.root = root_;
+        m.path.assign(canonical);
+        m.id = t.id;
+        m.depth = t.depth;
     }
     return t;
 }
@@ -98,7 +126,13 @@ bool TRegistry::open(std::string_view path, bool create, Want want) {
     store_->refresh();
     std::optional<Target> t;
     try {
-        t = resolve(path, create && !path.empty());
+        t = resolve(path, false);
+        if (!t && create && !path.empty()) {
+            // All missing keys in one transaction: a refused name leaves no half-made path.
+            Store::Transaction txn(*store_);
+            t = resolve(path, true);
+            txn.commit();
+        }
     } catch (const StoreError&) {
         return false;
     }
@@ -120,7 +154,7 @@ bool TRegistry::open(std::string_view path, bool create, Want want) {
         return false;
     key_ = t->id;
     writable_ = writable;
-    path_ = std::move(t->path);
+    path_.swap(resolvedPath_);
     depth_ = t->depth;
     return true;
 }
@@ -176,32 +210,66 @@ bool TRegistry::QueryKeyInfo(KeyInfo& info) {
     return true;
 }
 
+namespace {
+// Fills a caller's list keeping the strings it already holds, so a walk that reuses one list
+// does not allocate a name per entry.
+class ListFiller {
+public:
+    explicit ListFiller(std::vector<std::string>& list) : list_(list), n_(0) {}
+    ~ListFiller() { list_.resize(n_); }
+    ListFiller(const ListFiller&) = delete;
+    ListFiller& operator=(const ListFiller&) = delete;
+    void add(std::string_view s) {
+        if (n_ < list_.size())
+            list_[n_].assign(s);
+        else
+            list_.emplace_back(s);
+        ++n_;
+    }
+
+private:
+    std::vector<std::string>& list_;
+    std::size_t n_;
+};
+
+void addName(ListFiller& f, const StoredName& n) {
+    if (n.wide)
+        f.add(listedName(n));
+    else
+        f.add(n.bytes);
+}
+} // namespace
+
 void TRegistry::ListSubKeys(std::vector<std::string>& list) {
-    list.clear();
+    ListFiller fill(list);
     store_->refresh();
     if (!key_ || !store_->key(*key_))
         return;
-    const auto& kids = store_->children(*key_);
-    list.reserve(kids.size());
-    for (KeyId c : kids)
+    for (KeyId c : store_->children(*key_))
         if (const KeyRecord* r = store_->key(c))
-            list.push_back(listedName(r->name));
+            addName(fill, r->name);
 }
 
 void TRegistry::ListValues(std::vector<std::string>& list) {
-    list.clear();
+    ListFiller fill(list);
     store_->refresh();
     if (!key_)
         return;
-    const auto& vals = store_->values(*key_);
-    list.reserve(vals.size());
-    for (const RawValue& v : vals)
-        list.push_back(listedName(v.name));
+    for (const RawValue& v : store_->values(*key_))
+        addName(fill, v.name);
 }
 
 const RawValue* TRegistry::find(std::string_view name) {
     store_->refresh();
-    return key_ ? store_->value(*key_, name) : nullptr;
+    if (!key_)
+        return nullptr;
+    if (last_.generation == store_->generation() && last_.key == *key_ && last_.name == name)
+        return last_.value;
+    last_.value = store_->value(*key_, name);
+    last_.generation = store_->generation();
+    last_.key = *key_;
+    last_.name.assign(name);
+    return last_.value;
 }
 
 bool TRegistry::QueryValueInfo(std::string_view name, ValueInfo& info) {

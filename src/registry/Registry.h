@@ -7,6 +7,7 @@
 #include "registry/RootKeys.h"
 #include "registry/Store.h"
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -92,7 +93,6 @@ private:
     struct Target {
         KeyId id;
         int depth;
-        std::string path;
     };
     enum class Want { Full, Read, Any };
     // Resolves `path` by the sub-path rule; nullopt when a key on the way is missing.
@@ -109,6 +109,26 @@ private:
     bool writable_ = false;
     std::string path_;
     int depth_ = 0;
+    std::string resolvedPath_; // the path of the last key resolved
+    std::string canonical_;
+    // Keys resolved lately by their absolute sub-paths: walks re-open the same parent after
+    // every subkey.
+    struct PathMemo {
+        std::uint64_t generation = 0;
+        RootHandle root = 0;
+        std::string path; // without leading or trailing backslash
+        KeyId id = 0;
+        int depth = 0;
+    };
+    std::array<PathMemo, 8> memo_;
+    std::size_t memoNext_ = 0;
+    // The last value looked up: a reader asks for a value's kind and then reads it.
+    struct {
+        std::uint64_t generation = 0;
+        KeyId key = 0;
+        std::string name;
+        const RawValue* value = nullptr;
+    } last_;
 };
 
 } // namespace klv

@@ -1,5 +1,7 @@
 #include "registry/RootKeys.h"
 
+#include "platform/Encoding.h"
+
 namespace klv {
 
 std::optional<int> rootIndexByName(std::string_view name) {
@@ -23,7 +25,8 @@ std::string_view rootName(RootHandle handle) {
 
 SplitKeyPath splitKeyPath(std::string_view text) {
     SplitKeyPath r;
-    auto bs = text.find('\\');
+    // A trail byte 0x5C of a double-byte character (ソ, 表) is not a separator.
+    auto bs = cp932Find(text, "\\");
     r.rootName = text.substr(0, bs);
     r.subPath = bs == std::string_view::npos ? std::string_view{} : text.substr(bs);
     if (auto i = rootIndexByName(r.rootName))

@@ -108,8 +108,10 @@ struct Node {
     KeyRecord rec;
     std::string fold;
     std::size_t posInParent = SIZE_MAX; // index in the parent's loaded child list
-    // Positive cache of children by fold; complete only while childrenLoaded.
+    // Children by fold: a positive cache, complete while childMapComplete.
     FoldMap<KeyId> childByFold;
+    bool childMapComplete = false;
+    // The children in enumeration order, while childrenLoaded.
     bool childrenLoaded = false;
     std::vector<KeyId> children;
     bool valuesLoaded = false;
@@ -119,20 +121,13 @@ struct Node {
 };
 
 constexpr std::size_t kValueIndexFrom = 16;
-constexpr std::size_t kPrefetchKeys = 64;
+constexpr std::size_t kSiblingLoadLimit = 1024;
 constexpr std::size_t kCacheLimit = 400000; // keys + values held before the cache is dropped
 
 const char* const kKeyColumns = "parent, fold, id, name, wide, depth, mtime, access, nsub, maxsub";
 
 std::string keySelect(const char* where) {
     return std::string("SELECT ") + kKeyColumns + " FROM keys " + where;
-}
-
-std::string valuesInSql() {
-    std::string s = "SELECT key, seq, fold, name, flags, type, data FROM vals WHERE key IN (";
-    for (std::size_t i = 1; i <= kPrefetchKeys; ++i)
-        s += (i > 1 ? ",?" : "?") + std::to_string(i);
-    return s + ") ORDER BY key, seq";
 }
 
 } // namespace
@@ -143,11 +138,15 @@ struct Store::Impl {
           selKeyById(db, keySelect("WHERE id = ?1").c_str()),
           selChild(db, keySelect("WHERE parent = ?1 AND fold = ?2").c_str()),
           selChildren(db, keySelect("WHERE parent = ?1 ORDER BY fold").c_str()),
-          selValuesIn(db, valuesInSql().c_str()),
           selValues(db, "SELECT key, seq, fold, name, flags, type, data FROM vals "
                         "WHERE key = ?1 ORDER BY seq"),
+          selSiblingValues(db, "SELECT k.id, v.seq, v.fold, v.name, v.flags, v.type, v.data "
+                               "FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent = ?1 "
+                               "ORDER BY k.fold, v.seq"),
           selMaxSeq(db, "SELECT ifnull(max(seq), 0) FROM vals WHERE key = ?1"),
-          selMaxId(db, "SELECT ifnull(max(id), 0) FROM keys"),
+          selNextId(db, "SELECT max((SELECT value FROM meta WHERE name = 'next_key_id'), "
+                        "(SELECT ifnull(max(id), 0) + 1 FROM keys))"),
+          updNextId(db, "UPDATE meta SET value = ?1 WHERE name = 'next_key_id'"),
           insKey(db, "INSERT INTO keys(parent, fold, id, name, wide, depth, mtime) "
                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)"),
           delKey(db, "DELETE FROM keys WHERE id = ?1"),
@@ -166,13 +165,16 @@ struct Store::Impl {
           begin(db, "BEGIN IMMEDIATE"), commit(db, "COMMIT"), rollback(db, "ROLLBACK") {}
 
     ChangeWatch watch;
-    SqlStatement selKeyById, selChild, selChildren, selValuesIn, selValues, selMaxSeq, selMaxId;
+    SqlStatement selKeyById, selChild, selChildren, selValues, selSiblingValues, selMaxSeq, selNextId,
+        updNextId;
     SqlStatement insKey, delKey, delKeyValues, upsertValue, delValue, updAggregates, updMaxSub,
         updAccess;
     SqlStatement begin, commit, rollback;
 
     std::unordered_map<KeyId, Node> nodes;
     std::size_t cachedItems = 0;
+    std::uint64_t generation = 1;
+    std::string scratch; // fold buffer of the lookups
 
     // Transaction state.
     int txnDepth = 0;
@@ -189,6 +191,7 @@ struct Store::Impl {
     void clearCache() {
         nodes.clear();
         cachedItems = 0;
+        ++generation;
     }
 
     void clearTxn() {
@@ -242,7 +245,7 @@ struct Store::Impl {
     std::optional<KeyId> child(Node& parent, std::string_view fold) {
         if (auto it = parent.childByFold.find(fold); it != parent.childByFold.end())
             return it->second;
-        if (parent.childrenLoaded || parent.rec.subKeys == 0)
+        if (parent.childMapComplete || parent.rec.subKeys == 0)
             return std::nullopt;
         const KeyId pid = parent.rec.id;
         SqlStatement::Use u(selChild);
@@ -271,6 +274,7 @@ struct Store::Impl {
         }
         Node& done = nodes.at(pid);
         done.childrenLoaded = true;
+        done.childMapComplete = true;
         return done.children;
     }
 
@@ -285,6 +289,7 @@ struct Store::Impl {
             n.valueIndex.emplace(n.valueFolds.back(), n.values.size() - 1);
     }
 
+    // Columns: key, seq, fold, name, flags, type, data.
     static RawValue readValue(const SqlStatement::Use& u) {
         RawValue v;
         const auto flags = u.i64(4);
@@ -296,48 +301,58 @@ struct Store::Impl {
         return v;
     }
 
-    // Loads the values of a key, and with them those of up to 63 following siblings: a walk
-    // visits them next, and one query for many keys costs little more than one for one.
+    // Loads the values of a key, and with them those of its siblings when the parent's list is
+    // at hand and not long: a walk visits them next, and one query for all costs little more
+    // than one for one.
     void loadValues(KeyId id) {
-        std::vector<KeyId> batch{id};
-        if (Node& n = nodes.at(id); n.posInParent != SIZE_MAX) {
-            auto p = nodes.find(n.rec.parent);
-            if (p != nodes.end() && p->second.childrenLoaded) {
-                const auto& sib = p->second.children;
-                for (std::size_t i = n.posInParent + 1; i < sib.size() && batch.size() < kPrefetchKeys;
-                     ++i) {
-                    auto s = nodes.find(sib[i]);
-                    if (s != nodes.end() && !s->second.valuesLoaded)
-                        batch.push_back(sib[i]);
-                }
-            }
-        }
-        for (KeyId k : batch) {
-            Node& n = nodes.at(k);
-            n.values.clear();
-            n.valueFolds.clear();
-            n.valueIndex.clear();
-            n.valuesLoaded = true;
-        }
-        auto fill = [&](SqlStatement::Use& u) {
-            Node* cur = nullptr;
-            while (u.step()) {
-                const KeyId k = u.i64(0);
-                if (!cur || cur->rec.id != k)
-                    cur = &nodes.at(k);
-                addValue(*cur, readValue(u), std::string(u.blob(2)));
-            }
-        };
-        if (batch.size() == 1) {
+        Node& n = nodes.at(id);
+        auto p = nodes.find(n.rec.parent);
+        if (p == nodes.end() || !p->second.childrenLoaded ||
+            p->second.children.size() > kSiblingLoadLimit) {
+            startValues(n);
             SqlStatement::Use u(selValues);
             u.bind(1, id);
-            fill(u);
-        } else {
-            SqlStatement::Use u(selValuesIn);
-            for (std::size_t i = 0; i < kPrefetchKeys; ++i)
-                u.bind(static_cast<int>(i + 1), i < batch.size() ? batch[i] : 0);
-            fill(u);
+            while (u.step())
+                addValue(n, readValue(u), std::string(u.blob(2)));
+            return;
         }
+        std::vector<Node*> fresh;
+        for (KeyId k : p->second.children) {
+            auto c = nodes.find(k);
+            if (c != nodes.end() && !c->second.valuesLoaded) {
+                startValues(c->second);
+                fresh.push_back(&c->second);
+            }
+        }
+        SqlStatement::Use u(selSiblingValues);
+        u.bind(1, n.rec.parent);
+        std::size_t i = 0;
+        while (u.step()) {
+            // Rows come in the order of the list, so one pass pairs them with their keys.
+            const KeyId k = u.i64(0);
+            while (i < fresh.size() && fresh[i]->rec.id != k)
+                ++i;
+            if (i == fresh.size()) {
+                // A key listed before that is no longer fresh: find it from the start.
+                i = 0;
+                while (i < fresh.size() && fresh[i]->rec.id != k)
+                    ++i;
+                if (i == fresh.size()) {
+                    i = 0;
+                    continue;
+                }
+            }
+            addValue(*fresh[i], readValue(u), std::string(u.blob(2)));
+        }
+    }
+
+    void startValues(Node& n) {
+        n.values.clear();
+        n.valueFolds.clear();
+        n.valueIndex.clear();
+        n.values.reserve(4);
+        n.valueFolds.reserve(4);
+        n.valuesLoaded = true;
     }
 
     Node& withValues(KeyId id) {
@@ -366,6 +381,11 @@ struct Store::Impl {
     }
 
     void flushDirty() {
+        if (nextId != 0) {
+            SqlStatement::Use u(updNextId);
+            u.bind(1, nextId);
+            u.run();
+        }
         for (auto& [id, d] : dirty) {
             {
                 SqlStatement::Use u(updAggregates);
@@ -420,7 +440,18 @@ Store::~Store() {
     sqlite3_close_v2(db_);
 }
 
+namespace {
+// Each connection is used by one thread only; the default serialized mode and the memory
+// statistics would take a mutex around every call and allocation.
+const bool sqliteConfigured = [] {
+    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+}();
+} // namespace
+
 std::shared_ptr<Store> Store::open(const std::filesystem::path& file, Options options) {
+    (void)sqliteConfigured;
     std::error_code ec;
     const bool exists = std::filesystem::exists(file, ec);
     if (!exists && !options.create)
@@ -496,13 +527,14 @@ void Store::resetShared() { sharedStores().clear(); }
 // Reads
 
 void Store::refresh() {
-    if (d_->txnDepth > 0)
-        return;
-    if (d_->watch.changed() || d_->cachedItems > kCacheLimit)
+    // Nobody else can commit while this connection holds the write lock.
+    if ((d_->txnDepth == 0 && d_->watch.changed()) || d_->cachedItems > kCacheLimit)
         d_->clearCache();
 }
 
 void Store::dropCache() { d_->clearCache(); }
+
+std::uint64_t Store::generation() const { return d_->generation; }
 
 const KeyRecord* Store::key(KeyId id) {
     Node* n = d_->node(id);
@@ -510,7 +542,11 @@ const KeyRecord* Store::key(KeyId id) {
 }
 
 std::optional<KeyId> Store::child(KeyId parent, std::string_view cp932Name) {
-    return child(parent, StoredName{std::string(cp932Name), false});
+    Node* p = d_->node(parent);
+    if (!p)
+        return std::nullopt;
+    cp932UpperInto(cp932Name, d_->scratch);
+    return d_->child(*p, d_->scratch);
 }
 
 std::optional<KeyId> Store::child(KeyId parent, const StoredName& name) {
@@ -538,7 +574,8 @@ const RawValue* Store::value(KeyId id, std::string_view cp932Name) {
     if (!d_->node(id))
         return nullptr;
     Node& n = d_->withValues(id);
-    auto i = Impl::findValue(n, cp932Upper(cp932Name));
+    cp932UpperInto(cp932Name, d_->scratch);
+    auto i = Impl::findValue(n, d_->scratch);
     return i ? &n.values[*i] : nullptr;
 }
 
@@ -648,6 +685,7 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
     if (created)
         *created = false;
     Transaction t(*this);
+    ++d_->generation;
     Node* p = d_->node(parent);
     if (!p)
         throw StoreError(sj("親のキーが見つかりません"));
@@ -667,9 +705,11 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
     if (p->rec.depth + 1 > kMaxKeyDepth)
         throw StoreError(sj("キーの階層が深すぎます（512 階層まで）"), listedName(name));
     if (d_->nextId == 0) {
-        SqlStatement::Use u(d_->selMaxId);
+        // Ids are never given twice: an access object that still holds a deleted key's id
+        // must not reach a new key.
+        SqlStatement::Use u(d_->selNextId);
         u.step();
-        d_->nextId = u.i64(0) + 1;
+        d_->nextId = u.i64(0);
     }
     KeyRecord r;
     r.id = d_->nextId++;
@@ -688,8 +728,8 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
             .bind(7, static_cast<std::int64_t>(r.lastWrite));
         u.run();
     }
-    // The parent's list is reloaded when next asked for: inserting into a long sorted list
-    // would make a bulk load quadratic.
+    // The parent's ordered list is reloaded when next asked for: inserting into a long sorted
+    // list would make a bulk load quadratic. Its map stays complete if it was.
     p->childrenLoaded = false;
     p->children.clear();
     p->rec.subKeys += 1;
@@ -699,7 +739,7 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
     const KeyId id = r.id;
     Node& n = d_->remember(std::move(r), fold);
     n.childrenLoaded = true;
-    n.valuesLoaded = true;
+    n.childMapComplete = true;
     d_->nextSeq[id] = 1;
     t.commit();
     if (created)
@@ -709,6 +749,7 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
 
 void Store::deleteKey(KeyId id) {
     Transaction t(*this);
+    ++d_->generation;
     Node* n = d_->node(id);
     if (!n)
         throw StoreError(sj("キーが見つかりません"));
@@ -749,6 +790,7 @@ void Store::deleteKey(KeyId id) {
 
 void Store::setValue(KeyId id, const RawValue& v) {
     Transaction t(*this);
+    ++d_->generation;
     Node* n = d_->node(id);
     if (!n)
         throw StoreError(sj("キーが見つかりません"));
@@ -802,6 +844,7 @@ bool Store::deleteValue(KeyId id, std::string_view cp932Name) {
 
 bool Store::deleteValue(KeyId id, const StoredName& name) {
     Transaction t(*this);
+    ++d_->generation;
     Node* n = d_->node(id);
     if (!n)
         throw StoreError(sj("キーが見つかりません"));
@@ -827,6 +870,7 @@ bool Store::deleteValue(KeyId id, const StoredName& name) {
 
 void Store::setAccess(KeyId id, KeyAccess access) {
     Transaction t(*this);
+    ++d_->generation;
     Node* n = d_->node(id);
     if (!n)
         throw StoreError(sj("キーが見つかりません"));

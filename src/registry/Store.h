@@ -167,6 +167,8 @@ public:
     sqlite3* db() const { return db_; }
     // Drops the read cache (benchmarks measure a cold walk).
     void dropCache();
+    // Changes whenever references handed out before may have become invalid.
+    std::uint64_t generation() const;
 
 private:
     struct Impl;

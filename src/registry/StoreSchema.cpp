@@ -38,6 +38,14 @@ CREATE TABLE vals(
 CREATE UNIQUE INDEX vals_fold ON vals(key, fold);
 )sql";
 
+// Key ids are never given twice, so the next one is kept rather than taken from max(id).
+const char* const kSchemaV2 = R"sql(
+CREATE TABLE meta(
+    name  TEXT    PRIMARY KEY,
+    value INTEGER NOT NULL) WITHOUT ROWID;
+INSERT INTO meta SELECT 'next_key_id', ifnull(max(id), 0) + 1 FROM keys;
+)sql";
+
 void exec(sqlite3* db, const char* sql) {
     char* err = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
@@ -85,6 +93,9 @@ void migrateStep(sqlite3* db, int from) {
     case 0:
         exec(db, kSchemaV1);
         createRoots(db);
+        break;
+    case 1:
+        exec(db, kSchemaV2);
         break;
     default:
         throw StoreError(sj("レジストリファイルを初期化できません"), "unknown schema step");

@@ -3,7 +3,7 @@
 
 namespace klv {
 
-inline constexpr int kStoreSchemaVersion = 1;
+inline constexpr int kStoreSchemaVersion = 2;
 
 // Brings the schema of an open database up to kStoreSchemaVersion in one transaction (a new
 // file gets the whole schema and its six roots). Throws StoreError on failure, leaving the file

@@ -104,7 +104,13 @@ std::string hexText(std::string_view bytes) {
 std::string parseHexText(std::string_view text) {
     std::string out;
     int high = -1;
-    for (char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        // A double-byte character is no digit, whatever its trail byte (ア is 83 41).
+        if (isCp932Lead(static_cast<unsigned char>(c))) {
+            ++i;
+            continue;
+        }
         int v;
         if (c >= '0' && c <= '9')
             v = c - '0';

@@ -1,0 +1,38 @@
+#include "BenchUtil.h"
+
+#include "platform/Folders.h"
+
+#include <sys/resource.h>
+
+namespace klv::bench {
+
+double peakMemoryMiB() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_maxrss) / 1024.0;
+}
+
+long Args::option(const std::string& name, long fallback) const {
+    for (const auto& [k, v] : options)
+        if (k == name)
+            return std::stol(v);
+    return fallback;
+}
+
+Args parseArgs(int argc, char** argv, int first) {
+    Args a;
+    for (int i = first; i < argc; ++i) {
+        std::string s = argv[i];
+        if (s.rfind("--", 0) == 0 && i + 1 < argc)
+            a.options.emplace_back(s.substr(2), argv[++i]);
+        else
+            a.positional.push_back(s);
+    }
+    return a;
+}
+
+std::filesystem::path storeFileIn(const std::filesystem::path& systemFolder) {
+    return findNoCase(systemFolder, "SYSTEM.DAT").value_or(systemFolder / "SYSTEM.DAT");
+}
+
+} // namespace klv::bench

@@ -1,0 +1,51 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace klv::bench {
+
+class Stopwatch {
+public:
+    Stopwatch() : start_(std::chrono::steady_clock::now()) {}
+    double seconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Peak resident memory of this process, in MiB.
+double peakMemoryMiB();
+
+// Options of the form --name N after the positional arguments.
+struct Args {
+    std::vector<std::string> positional;
+    long option(const std::string& name, long fallback) const;
+    std::vector<std::pair<std::string, std::string>> options;
+};
+Args parseArgs(int argc, char** argv, int first);
+
+std::filesystem::path storeFileIn(const std::filesystem::path& systemFolder);
+
+struct GenerateSpec {
+    int fanout = 10;
+    int depth = 6;
+    int values = 3;
+};
+struct GenerateResult {
+    std::uint64_t keys = 0;
+    std::uint64_t values = 0;
+    double seconds = 0;
+};
+// Writes the synthetic registry under HKEY_LOCAL_MACHINE\Bench into a new store file (an
+// existing one is replaced), in one transaction.
+GenerateResult generateRegistry(const std::filesystem::path& storeFile, const GenerateSpec& spec);
+
+int runGenerate(const Args& args);
+int runWalk(const Args& args);
+
+} // namespace klv::bench
