@@ -1,0 +1,145 @@
+#include "editor/Regform.h"
+#include "support/WindowTest.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTreeWidget>
+#include <filesystem>
+
+using namespace klv;
+namespace fs = std::filesystem;
+
+namespace {
+
+QStringList menuTitles(TForm1& f) {
+    QStringList t;
+    for (QAction* a : f.menuBar()->actions())
+        t << a->text();
+    return t;
+}
+
+class Form1Test : public test::WindowTest {};
+
+} // namespace
+
+TEST_F(Form1Test, FirstStartCreatesFoldersAndRecordsSetupOnce) {
+    TForm1& f = start();
+    for (const char* name : {"BACKUP", "DB", "UNDO"})
+        EXPECT_TRUE(fs::is_directory(folders.home() / name)) << name;
+    EXPECT_TRUE(settings().readBool("SETUP", "DIR", false));
+    EXPECT_EQ(settings().readString("SETUP", "FLOPPY", ""), "A"); // A: is the removable drive
+    EXPECT_TRUE(fs::exists(folders.windir() / "dosdevices" / "c:"));
+    EXPECT_EQ(f.Label1, QString::fromStdString(folders.windir().string()));
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Quimbo Registry Editor"));
+    EXPECT_EQ(f.statusPanel(0), QStringLiteral("フルアクセス"));
+    EXPECT_EQ(f.statusPanel(1), QStringLiteral("履歴ON"));
+    form.reset();
+
+    // A later start finds the tasks done and leaves the recorded drive alone; a folder that
+    // went missing is made again.
+    SettingsFile s = settings();
+    s.writeString("SETUP", "FLOPPY", "B");
+    fs::remove_all(folders.home() / "BACKUP");
+    start();
+    EXPECT_EQ(settings().readString("SETUP", "FLOPPY", ""), "B");
+    EXPECT_TRUE(fs::is_directory(folders.home() / "BACKUP"));
+}
+
+TEST_F(Form1Test, KeyArgumentOpensTheFirstEditorWindowOnThatKey) {
+    TForm1& f = start({QStringLiteral("/KEY"), QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft")});
+    ASSERT_EQ(f.editorWindows().size(), 1u);
+    EXPECT_EQ(f.editorWindows().front()->caption(),
+              QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft"));
+    EXPECT_EQ(f.Edit1, QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft"));
+    EXPECT_FALSE(f.readOnlyArgument());
+
+    // Arguments are compared exactly.
+    form.reset();
+    TForm1& g = start({QStringLiteral("/key"), QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE")});
+    EXPECT_EQ(g.editorWindows().front()->caption(), QStringLiteral("HKEY_CLASSES_ROOT"));
+    form.reset();
+    EXPECT_TRUE(start({QStringLiteral("/READONLY")}).readOnlyArgument());
+}
+
+TEST_F(Form1Test, WithoutOeditTheFrameStartsEmptyWithItsOwnMenus) {
+    settings().writeBool("OPTION", "OEDIT", false);
+    TForm1& f = start();
+    EXPECT_TRUE(f.editorWindows().empty());
+    EXPECT_EQ(menuTitles(f),
+              (QStringList{QStringLiteral("レジストリ(&R)"), QStringLiteral("編集(&E)"),
+                           QStringLiteral("表示(&V)"), QStringLiteral("検索(&S)"),
+                           QStringLiteral("スクリプト(&P)"), QStringLiteral("オプション(&O)"),
+                           QStringLiteral("ウィンドウ(&W)"), QStringLiteral("ヘルプ(&H)")}));
+    // Items whose features have not arrived are there but disabled; none does nothing.
+    ASSERT_NE(f.findAction(QStringLiteral("NewWindow")), nullptr);
+    EXPECT_TRUE(f.findAction(QStringLiteral("NewWindow"))->isEnabled());
+    EXPECT_EQ(f.findAction(QStringLiteral("NewWindow"))->shortcut(), QKeySequence(Qt::Key_F9));
+    EXPECT_FALSE(f.findAction(QStringLiteral("Search"))->isEnabled());
+    EXPECT_FALSE(f.findAction(QStringLiteral("Print"))->isEnabled());
+
+    // The registry checker is enabled only when its program is in the system folder.
+    f.RegistryMenuPopup();
+    EXPECT_FALSE(f.findAction(QStringLiteral("ScanReg"))->isEnabled());
+
+    // A new window replaces the frame's menus with its own; closing it brings them back.
+    f.N1Click();
+    QApplication::processEvents();
+    ASSERT_EQ(f.editorWindows().size(), 1u);
+    EXPECT_TRUE(menuTitles(f).contains(QStringLiteral("編集(&E)")));
+    EXPECT_NE(f.menuBar()->actions().at(1)->menu(), f.findChild<QMenu*>(QStringLiteral("EditMenu")));
+}
+
+TEST_F(Form1Test, PlatformFamilyDecidesTheRootCount) {
+    TForm1& nt = start();
+    EXPECT_EQ(nt.Label12, QStringLiteral("1"));
+    EXPECT_EQ(nt.Label21, QStringLiteral("4"));
+    EXPECT_FALSE(nt.findAction(QStringLiteral("QuickSearch"))->isEnabled());
+    ASSERT_FALSE(nt.editorWindows().empty());
+    EXPECT_EQ(nt.editorWindows().front()->TreeView1->topLevelItemCount(), 5);
+    form.reset();
+
+    setenv("KLOVANTE_PLATFORM", "95", 1);
+    TForm1& w95 = start();
+    EXPECT_EQ(w95.Label12, QStringLiteral("0"));
+    EXPECT_EQ(w95.Label21, QStringLiteral("5"));
+    QTreeWidget* tree = w95.editorWindows().front()->TreeView1;
+    ASSERT_EQ(tree->topLevelItemCount(), 6);
+    EXPECT_EQ(tree->topLevelItem(5)->text(0), QStringLiteral("HKEY_DYN_DATA"));
+}
+
+TEST_F(Form1Test, HandBackGoesToTheFrontmostWindowOrNowhere) {
+    settings().writeBool("OPTION", "OEDIT", false);
+    TForm1& f = start();
+    f.Label8 = QStringLiteral("HKEY_CURRENT_USER\\Environment");
+    f.HandBack(); // no editor window: nothing happens
+    EXPECT_TRUE(f.editorWindows().empty());
+    EXPECT_TRUE(f.Edit1.isEmpty());
+
+    TRegform* first = f.NewEditorWindow();
+    TRegform* second = f.NewEditorWindow();
+    ASSERT_TRUE(first && second);
+    f.Label18 = QStringLiteral("TEMP");
+    f.Label19 = QStringLiteral("1");
+    f.HandBack();
+    EXPECT_EQ(second->caption(), QStringLiteral("HKEY_CURRENT_USER\\Environment"));
+    EXPECT_EQ(first->caption(), QStringLiteral("HKEY_CLASSES_ROOT"));
+    EXPECT_EQ(second->ListView1->currentIndex().data().toString(), QStringLiteral("TEMP"));
+}
+
+TEST_F(Form1Test, ClosingKeepsThePlacementOnlyWhileSaveIsOn) {
+    TForm1& f = start();
+    f.showNormal();
+    f.setGeometry(30, 40, 700, 500);
+    f.close();
+    auto p = settings().readPlacement("RegView", "RV");
+    ASSERT_TRUE(p.has_value());
+    EXPECT_EQ(p->width, 700);
+    EXPECT_EQ(p->height, 500);
+    form.reset();
+
+    settings().eraseSection("RegView");
+    settings().writeBool("OPTION", "SAVE", false);
+    start().close();
+    EXPECT_FALSE(settings().readPlacement("RegView", "RV").has_value());
+}
