@@ -83,11 +83,17 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
         std::string_view base = path_;
         if (!base.empty() && base.front() == '\\')
             base.remove_prefix(1);
+        if (!base.empty() && base.back() == '\\' &&
+            cp932Find(base, "\\", base.size() - 1) == base.size() - 1)
+            base.remove_suffix(1);
         canonical.append(base).append("\\");
     }
     canonical.append(path);
     const std::uint64_t gen = store_->generation();
-    if (!path.empty())
+    // A path with an empty component never opens; the memo holds none such.
+    const bool memoUsable = !path.empty() && cp932Find(canonical, "\\\\") == std::string::npos &&
+                            canonical.front() != '\\';
+    if (memoUsable)
         for (const PathMemo& m : memo_)
             if (m.generation == gen && m.root == root_ && m.path == canonical)
                 return Target{m.id, m.depth};
@@ -111,7 +117,7 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
         t.id = *next;
         ++t.depth;
     } while (pos < path.size());
-    if (store_->generation() == gen) {
+    if (memoUsable && store_->generation() == gen) {
         PathMemo& m = memo_[memoNext_++ % memo_.size()];
         m.generation = gen;
         m.root = root_;
@@ -444,18 +450,20 @@ bool TRegistry::deleteTree(KeyId id) {
     const KeyRecord* k = store_->key(id);
     if (!k)
         return false;
-    if (k->access == KeyAccess::Full && !store_->readOnly()) {
+    const bool writable = k->access == KeyAccess::Full && !store_->readOnly();
+    if (writable) {
         // From the highest index down, so the remaining indexes stay valid.
         const std::vector<KeyId> kids = store_->children(id);
         for (auto it = kids.rbegin(); it != kids.rend(); ++it)
             deleteTree(*it);
     }
-    try {
-        store_->deleteKey(id);
-        return true;
-    } catch (const StoreError&) {
+    // A key that cannot be deleted stays, and so does its parent; the rest goes. Checked here
+    // rather than caught, since a refused step would spoil the whole transaction.
+    k = store_->key(id);
+    if (!writable || !k || k->subKeys > 0 || k->depth == 0)
         return false;
-    }
+    store_->deleteKey(id);
+    return true;
 }
 
 bool TRegistry::DeleteKey(std::string_view path) {
@@ -466,7 +474,15 @@ bool TRegistry::DeleteKey(std::string_view path) {
     std::optional<Target> t = resolve(path, false);
     if (!t || t->depth == 0)
         return false;
-    return deleteTree(t->id);
+    try {
+        // One transaction: a process killed half way leaves the whole tree or none of it.
+        Store::Transaction txn(*store_);
+        const bool all = deleteTree(t->id);
+        txn.commit();
+        return all;
+    } catch (const StoreError&) {
+        return false;
+    }
 }
 
 void TRegistry::RenameValue(std::string_view oldName, std::string_view newName) {
@@ -527,12 +543,13 @@ void TRegistry::MoveKey(std::string_view source, std::string_view target, bool d
             if (k->id == src->id)
                 throw StoreError(sj("キーをそのキー自身の下へは移動できません"));
         copyTree(src->id, dst->id);
+        // The copy and the removal of the source are one change.
+        if (deleteSource)
+            deleteTree(src->id);
         txn.commit();
     } catch (const StoreError& e) {
         throw RegistryError(msgCreateKeyFailed(target), e.what());
     }
-    if (deleteSource)
-        deleteTree(src->id);
 }
 
 } // namespace klv
