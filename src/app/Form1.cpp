@@ -41,7 +41,14 @@ QAction* addItem(QMenu* menu, const QString& caption, const QString& name,
     a->setShortcut(shortcut);
     a->setStatusTip(caption);
     if (handler)
-        QObject::connect(a, &QAction::triggered, menu, [h = std::move(handler)] { h(); });
+        QObject::connect(a, &QAction::triggered, menu, [menu, h = std::move(handler)] {
+            // An error no command catches ends in the error box, never in the event loop.
+            try {
+                h();
+            } catch (const std::exception& e) {
+                showError(menu->window(), toQString(e.what()));
+            }
+        });
     else
         a->setEnabled(false);
     return a;
@@ -64,7 +71,12 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     });
     buildMenus();
     buildStatusBar();
-    startUp();
+    try {
+        startUp();
+    } catch (const std::exception& e) {
+        // A folder or settings file that cannot be written: say so and carry on.
+        showError(this, toQString(e.what()));
+    }
 }
 
 TForm1::~TForm1() {
@@ -417,6 +429,9 @@ TRegform* TForm1::NewEditorWindow() {
         form = new TRegform(*this);
     } catch (const RegistryError& e) {
         showError(this, toQString(e.fullText()));
+        return nullptr;
+    } catch (const std::exception& e) {
+        showError(this, toQString(e.what()));
         return nullptr;
     }
     QMdiSubWindow* sub = mdi_->addSubWindow(form);

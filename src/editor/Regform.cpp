@@ -100,7 +100,8 @@ QAction* menuItem(QMenu* menu, const QString& caption, const QString& name,
     a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     a->setStatusTip(caption);
     if (handler)
-        QObject::connect(a, &QAction::triggered, menu, [h = std::move(handler)] { h(); });
+        QObject::connect(a, &QAction::triggered, menu,
+                         [menu, h = std::move(handler)] { guarded(menu->window(), h); });
     else
         a->setEnabled(false); // arrives with its feature
     return a;
@@ -308,8 +309,9 @@ void TRegform::buildAddressBar() {
     h->addWidget(label);
     h->addWidget(ComboBox1, 1);
     h->addWidget(Button1);
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(ComboBox1->lineEdit(), &QLineEdit::returnPressed, this, [this] { Button1Click(); });
+    connect(Button1, &QPushButton::clicked, this, [this] { guarded(this, [this] { Button1Click(); }); });
+    connect(ComboBox1->lineEdit(), &QLineEdit::returnPressed, this,
+            [this] { guarded(this, [this] { Button1Click(); }); });
     static_cast<QVBoxLayout*>(layout())->addWidget(bar);
 }
 

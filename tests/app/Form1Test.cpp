@@ -1,3 +1,4 @@
+#include "platform/AtomicFile.h"
 #include "editor/Regform.h"
 #include "support/WindowTest.h"
 
@@ -142,4 +143,16 @@ TEST_F(Form1Test, ClosingKeepsThePlacementOnlyWhileSaveIsOn) {
     settings().writeBool("OPTION", "SAVE", false);
     start().close();
     EXPECT_FALSE(settings().readPlacement("RegView", "RV").has_value());
+}
+
+TEST_F(Form1Test, ASettingsFileThatCannotBeWrittenGivesAnErrorBoxNotACrash) {
+    TForm1& f = start();
+    setWriteFailureForTesting(0); // the disk is full
+    QAction* toggle = f.findAction(QStringLiteral("StatusBarToggle"));
+    ASSERT_NE(toggle, nullptr);
+    toggle->trigger();
+    setWriteFailureForTesting(std::nullopt);
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown.back().caption, QStringLiteral("エラー"));
+    EXPECT_TRUE(settings().readBool("VIEW", "SB", true)); // the old value is still there
 }
