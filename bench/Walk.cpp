@@ -111,9 +111,10 @@ int runWalk(const Args& args) {
         visitKey(reg, t, names, lines, buffer);
         WalkOptions opt;
         opt.anyAccess = true;
-        walkRegistry(reg, "", [&](const std::string&, const std::string&) {
-            visitKey(reg, t, names, lines, buffer);
-        }, opt);
+        walkRegistry(
+            reg, "",
+            [&](const std::string&, const std::string&) { visitKey(reg, t, names, lines, buffer); },
+            opt);
     }
     const double walkSeconds = walkWatch.seconds();
 

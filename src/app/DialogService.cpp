@@ -102,7 +102,9 @@ DialogService& DialogService::instance() {
     return installed ? *installed : qt;
 }
 
-void DialogService::setInstance(DialogService* service) { installed = service; }
+void DialogService::setInstance(DialogService* service) {
+    installed = service;
+}
 
 void showError(QWidget* parent, const QString& text) {
     DialogService::instance().message(parent, QStringLiteral("エラー"), text, MsgIcon::Error,

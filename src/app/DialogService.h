@@ -38,9 +38,9 @@ public:
 };
 
 // Shorthands with the program's usual captions.
-void showError(QWidget* parent, const QString& text);                          // "エラー"
-void showWarning(QWidget* parent, const QString& text);                        // "警告"
+void showError(QWidget* parent, const QString& text);   // "エラー"
+void showWarning(QWidget* parent, const QString& text); // "警告"
 void showInformation(QWidget* parent, const QString& caption, const QString& text);
-bool askYesNo(QWidget* parent, const QString& caption, const QString& text);   // true on Yes
+bool askYesNo(QWidget* parent, const QString& caption, const QString& text); // true on Yes
 
 } // namespace klv

@@ -31,7 +31,9 @@
 namespace klv {
 namespace {
 
-QString pathText(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
+QString pathText(const std::filesystem::path& p) {
+    return QString::fromStdString(p.string());
+}
 
 // An item of a menu; `handler` empty leaves it disabled (its feature is not there yet).
 QAction* addItem(QMenu* menu, const QString& caption, const QString& name,
@@ -106,7 +108,8 @@ void TForm1::startUp() {
         std::array<QString, 4> files;
         bool all = true;
         for (int i = 0; i < 4; ++i) {
-            const auto f = resolveNoCase(programFolder(), "Image/" + std::to_string(i + 1) + ".ico");
+            const auto f =
+                resolveNoCase(programFolder(), "Image/" + std::to_string(i + 1) + ".ico");
             files[static_cast<std::size_t>(i)] = pathText(f);
             all = all && QFileInfo::exists(files[static_cast<std::size_t>(i)]);
         }
@@ -233,8 +236,8 @@ void TForm1::buildMenus() {
             QStringLiteral("ExportText"), {}, {});
     addItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"), QKeySequence(), {});
     reg->addSeparator();
-    addItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"), QKeySequence(Qt::ALT | Qt::Key_F4),
-            [this] { ExitClick(); });
+    addItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"),
+            QKeySequence(Qt::ALT | Qt::Key_F4), [this] { ExitClick(); });
     connect(reg, &QMenu::aboutToShow, this, [this] { RegistryMenuPopup(); });
 
     QMenu* edit = new QMenu(QStringLiteral("編集(&E)"), this);
@@ -251,14 +254,16 @@ void TForm1::buildMenus() {
     addItem(search, QStringLiteral("クイックサーチ(&Q)"), QStringLiteral("QuickSearch"), {}, {});
     addItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"), {}, {});
     search->addSeparator();
-    addItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {}, {});
-    addItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"), QStringLiteral("ChangeTracking"),
-            {}, {});
+    addItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {},
+            {});
+    addItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
+            QStringLiteral("ChangeTracking"), {}, {});
 
     QMenu* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
     script->setObjectName(QStringLiteral("ScriptMenu"));
     addItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3, {});
-    addItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {}, {});
+    addItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {},
+            {});
     addItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {}, {});
     addItem(script, QStringLiteral("QB スクリプトエディタ(&S)"), QStringLiteral("ScriptEditor"), {},
             {});
@@ -266,8 +271,8 @@ void TForm1::buildMenus() {
     QMenu* options = new QMenu(QStringLiteral("オプション(&O)"), this);
     options->setObjectName(QStringLiteral("OptionMenu"));
     addItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8, {});
-    QAction* sb = addItem(options, QStringLiteral("ステータスバー(&S)"), QStringLiteral("StatusBarToggle"),
-                          {}, [this] { StatusBar1Click(); });
+    QAction* sb = addItem(options, QStringLiteral("ステータスバー(&S)"),
+                          QStringLiteral("StatusBarToggle"), {}, [this] { StatusBar1Click(); });
     sb->setCheckable(true);
     sb->setChecked(true);
 
@@ -283,7 +288,8 @@ void TForm1::buildMenus() {
             windowMenu_->addSeparator();
         int n = 1;
         for (QMdiSubWindow* w : windows) {
-            QAction* a = windowMenu_->addAction(QStringLiteral("&%1 %2").arg(n++).arg(w->windowTitle()));
+            QAction* a =
+                windowMenu_->addAction(QStringLiteral("&%1 %2").arg(n++).arg(w->windowTitle()));
             a->setCheckable(true);
             a->setChecked(w == mdi_->activeSubWindow());
             connect(a, &QAction::triggered, this, [this, w] { mdi_->setActiveSubWindow(w); });
@@ -298,10 +304,10 @@ void TForm1::buildMenus() {
 
     helpMenu_ = new QMenu(QStringLiteral("ヘルプ(&H)"), this);
     helpMenu_->setObjectName(QStringLiteral("HelpMenu"));
-    addItem(helpMenu_, QStringLiteral("トピックの検索(&H)"), QStringLiteral("HelpTopics"), Qt::Key_F1,
-            [this] { HelpTopicsClick(); });
-    addItem(helpMenu_, QStringLiteral("レジストリの再構築ヘルプ(&R)"), QStringLiteral("HelpRebuild"),
-            {}, [this] { HelpRebuildClick(); });
+    addItem(helpMenu_, QStringLiteral("トピックの検索(&H)"), QStringLiteral("HelpTopics"),
+            Qt::Key_F1, [this] { HelpTopicsClick(); });
+    addItem(helpMenu_, QStringLiteral("レジストリの再構築ヘルプ(&R)"),
+            QStringLiteral("HelpRebuild"), {}, [this] { HelpRebuildClick(); });
 
     frameMenus_ = {reg, edit, view, search, script, options};
     showFrameMenus();
@@ -363,7 +369,8 @@ void TForm1::updateCheckerItems(QAction* checker, QAction* fix, QAction* restore
 }
 
 void TForm1::RegistryMenuPopup() {
-    updateCheckerItems(findAction(QStringLiteral("ScanReg")), findAction(QStringLiteral("ScanRegFix")),
+    updateCheckerItems(findAction(QStringLiteral("ScanReg")),
+                       findAction(QStringLiteral("ScanRegFix")),
                        findAction(QStringLiteral("ScanRegRestore")));
 }
 
@@ -467,13 +474,21 @@ void TForm1::HandBack() {
     form->NavigateTo(Label8);
 }
 
-void TForm1::N1Click() { NewEditorWindow(); }
+void TForm1::N1Click() {
+    NewEditorWindow();
+}
 
-void TForm1::ExitClick() { close(); }
+void TForm1::ExitClick() {
+    close();
+}
 
-void TForm1::TileClick() { mdi_->tileSubWindows(); }
+void TForm1::TileClick() {
+    mdi_->tileSubWindows();
+}
 
-void TForm1::CascadeClick() { mdi_->cascadeSubWindows(); }
+void TForm1::CascadeClick() {
+    mdi_->cascadeSubWindows();
+}
 
 void TForm1::ArrangeIconsClick() {
     // Minimised windows in a row along the bottom edge.
@@ -497,7 +512,8 @@ void TForm1::ScanRegClick() {
 
 void TForm1::ScanRegFixClick() {
     const auto exe = findNoCase(systemFolder(), "SCANREGW.EXE");
-    if (!exe || !QProcess::startDetached(pathText(*exe), {QStringLiteral("/fix"), QStringLiteral("/opt")}))
+    if (!exe ||
+        !QProcess::startDetached(pathText(*exe), {QStringLiteral("/fix"), QStringLiteral("/opt")}))
         showError(this, QStringLiteral("レジストリチェッカー (ScanRegw.exe) を起動できません。"));
 }
 
@@ -519,8 +535,12 @@ void TForm1::showHelp(const QString& topic) {
                     QStringLiteral("ヘルプファイルがインストールされていません。"));
 }
 
-void TForm1::HelpTopicsClick() { showHelp(QStringLiteral("index.html")); }
+void TForm1::HelpTopicsClick() {
+    showHelp(QStringLiteral("index.html"));
+}
 
-void TForm1::HelpRebuildClick() { showHelp(QStringLiteral("topic88.html")); }
+void TForm1::HelpRebuildClick() {
+    showHelp(QStringLiteral("topic88.html"));
+}
 
 } // namespace klv

@@ -39,8 +39,8 @@ int runSelfTest(const QStringList& arguments) {
         return fail("the status bar does not show the key information");
     const int values = editor->ValueModel->rowCount();
     form.close();
-    std::printf("klovante --self-test: ok (%d roots, %d values at %s)\n", form.rootCount(),
-                values, "HKEY_CURRENT_USER\\Control Panel\\Desktop");
+    std::printf("klovante --self-test: ok (%d roots, %d values at %s)\n", form.rootCount(), values,
+                "HKEY_CURRENT_USER\\Control Panel\\Desktop");
     return 0;
 }
 

@@ -128,7 +128,8 @@ TRegform::TRegform(TForm1& form1, QWidget* parent)
     if (form1_.settings().readBool("OPTION", "SHORTCUT", false))
         applyMenuShortcuts(form1_.settings(), menus_);
 
-    Panel1 = new QLabel(QStringLiteral("　　　　アクセスしていますので、しばらくお待ちください"), this);
+    Panel1 =
+        new QLabel(QStringLiteral("　　　　アクセスしていますので、しばらくお待ちください"), this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setStyleSheet(QStringLiteral(
         "QLabel { background: #0000A8; color: white; font-weight: bold; padding: 10px; }"));
@@ -151,29 +152,31 @@ void TRegform::buildMenus() {
     reg->setObjectName(QStringLiteral("RegistryMenu"));
     menuItem(reg, QStringLiteral("編集ウィンドウの新規作成(&N)"), QStringLiteral("NewWindow"),
              Qt::Key_F9, [&f] { f.N1Click(); });
-    menuItem(reg, QStringLiteral("閉じる(&L)"), QStringLiteral("CloseWindow"), Qt::Key_End,
-             [this] {
-                 if (parentWidget())
-                     parentWidget()->close();
-                 else
-                     close();
-             });
+    menuItem(reg, QStringLiteral("閉じる(&L)"), QStringLiteral("CloseWindow"), Qt::Key_End, [this] {
+        if (parentWidget())
+            parentWidget()->close();
+        else
+            close();
+    });
     reg->addSeparator();
     menuItem(reg, QStringLiteral("レジストリのステータスとバックアップ(&S)"),
              QStringLiteral("StatusBackup"), Qt::Key_F4, {});
-    QAction* checker = menuItem(reg, QStringLiteral("レジストリチェッカー(&C)"), QStringLiteral("ScanReg"),
-                                {}, [&f] { f.ScanRegClick(); });
+    QAction* checker = menuItem(reg, QStringLiteral("レジストリチェッカー(&C)"),
+                                QStringLiteral("ScanReg"), {}, [&f] { f.ScanRegClick(); });
     QAction* fix = menuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの再構築(&F)"),
                             QStringLiteral("ScanRegFix"), {}, [&f] { f.ScanRegFixClick(); });
-    QAction* restore = menuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの復元(&R)"),
-                                QStringLiteral("ScanRegRestore"), {}, [&f] { f.ScanRegRestoreClick(); });
+    QAction* restore =
+        menuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの復元(&R)"),
+                 QStringLiteral("ScanRegRestore"), {}, [&f] { f.ScanRegRestoreClick(); });
     fix->setEnabled(false);
     restore->setEnabled(false);
     connect(reg, &QMenu::aboutToShow, this,
             [&f, checker, fix, restore] { f.updateCheckerItems(checker, fix, restore); });
     reg->addSeparator();
-    menuItem(reg, QStringLiteral("レジストリ ファイルの取り込み(&I)"), QStringLiteral("Import"), {}, {});
-    menuItem(reg, QStringLiteral("レジストリ ファイルの書き出し(&E)"), QStringLiteral("Export"), {}, {});
+    menuItem(reg, QStringLiteral("レジストリ ファイルの取り込み(&I)"), QStringLiteral("Import"), {},
+             {});
+    menuItem(reg, QStringLiteral("レジストリ ファイルの書き出し(&E)"), QStringLiteral("Export"), {},
+             {});
     menuItem(reg, QStringLiteral("複数のレジストリキーをレジストリファイルに書き出し(&W)"),
              QStringLiteral("ExportMany"), {}, {});
     menuItem(reg, QStringLiteral("レジストリデータを詳細なテキストで書き出し(&T)"),
@@ -181,8 +184,8 @@ void TRegform::buildMenus() {
     menuItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"),
              QKeySequence(Qt::CTRL | Qt::Key_P), {});
     reg->addSeparator();
-    menuItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"), QKeySequence(Qt::ALT | Qt::Key_F4),
-             [&f] { f.ExitClick(); });
+    menuItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"),
+             QKeySequence(Qt::ALT | Qt::Key_F4), [&f] { f.ExitClick(); });
 
     auto* edit = new QMenu(QStringLiteral("編集(&E)"), this);
     edit->setObjectName(QStringLiteral("EditMenu"));
@@ -203,12 +206,12 @@ void TRegform::buildMenus() {
     menuItem(edit, QStringLiteral("削除(&D)"), QStringLiteral("Delete"),
              QKeySequence(Qt::CTRL | Qt::Key_Delete), {});
     edit->addSeparator();
-    menuItem(edit, QStringLiteral("キー名をクリップボードにコピー(&L)"), QStringLiteral("CopyKeyName"),
+    menuItem(edit, QStringLiteral("キー名をクリップボードにコピー(&L)"),
+             QStringLiteral("CopyKeyName"), {}, {});
+    menuItem(edit, QStringLiteral("名前をクリップボードにコピー(&V)"), QStringLiteral("CopyName"),
              {}, {});
-    menuItem(edit, QStringLiteral("名前をクリップボードにコピー(&V)"), QStringLiteral("CopyName"), {},
-             {});
-    menuItem(edit, QStringLiteral("データをクリップボードにコピー(&A)"), QStringLiteral("CopyData"), {},
-             {});
+    menuItem(edit, QStringLiteral("データをクリップボードにコピー(&A)"), QStringLiteral("CopyData"),
+             {}, {});
     edit->addSeparator();
     menuItem(edit, QStringLiteral("読みとり専用(&O)"), QStringLiteral("ReadOnly"), {}, {});
 
@@ -216,14 +219,15 @@ void TRegform::buildMenus() {
     search->setObjectName(QStringLiteral("SearchMenu"));
     menuItem(search, QStringLiteral("検索(&S)"), QStringLiteral("Search"),
              QKeySequence(Qt::CTRL | Qt::Key_F), {});
-    QAction* quick = menuItem(search, QStringLiteral("クイックサーチ(&Q)"), QStringLiteral("QuickSearch"),
-                              {}, {});
+    QAction* quick = menuItem(search, QStringLiteral("クイックサーチ(&Q)"),
+                              QStringLiteral("QuickSearch"), {}, {});
     menuItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"),
              QKeySequence(Qt::CTRL | Qt::Key_R), {});
     search->addSeparator();
-    menuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {}, {});
-    menuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"), QStringLiteral("ChangeTracking"),
-             {}, {});
+    menuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {},
+             {});
+    menuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
+             QStringLiteral("ChangeTracking"), {}, {});
     connect(search, &QMenu::aboutToShow, this, [quick] {
         if (isNtFamily())
             quick->setEnabled(false);
@@ -232,7 +236,8 @@ void TRegform::buildMenus() {
     auto* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
     script->setObjectName(QStringLiteral("ScriptMenu"));
     menuItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3, {});
-    menuItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {}, {});
+    menuItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {},
+             {});
     menuItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {}, {});
     menuItem(script, QStringLiteral("QB スクリプトエディタ(&S)"), QStringLiteral("ScriptEditor"),
              QKeySequence(Qt::CTRL | Qt::Key_S), {});
@@ -248,8 +253,9 @@ void TRegform::buildMenus() {
     options->setObjectName(QStringLiteral("OptionMenu"));
     menuItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8, {});
     options->addSeparator();
-    QAction* panel = menuItem(options, QStringLiteral("ファンクションパネル(&F)"),
-                              QStringLiteral("FunctionPanel"), {}, [this] { FunctionPanelClick(); });
+    QAction* panel =
+        menuItem(options, QStringLiteral("ファンクションパネル(&F)"),
+                 QStringLiteral("FunctionPanel"), {}, [this] { FunctionPanelClick(); });
     panel->setCheckable(true);
     panel->setChecked(true);
     options->addSeparator();
@@ -309,7 +315,8 @@ void TRegform::buildAddressBar() {
     h->addWidget(label);
     h->addWidget(ComboBox1, 1);
     h->addWidget(Button1);
-    connect(Button1, &QPushButton::clicked, this, [this] { guarded(this, [this] { Button1Click(); }); });
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { Button1Click(); }); });
     connect(ComboBox1->lineEdit(), &QLineEdit::returnPressed, this,
             [this] { guarded(this, [this] { Button1Click(); }); });
     static_cast<QVBoxLayout*>(layout())->addWidget(bar);
@@ -333,9 +340,8 @@ void TRegform::buildPanes() {
                 if (n)
                     guarded(this, [&] { TreeView1Change(n); });
             });
-    connect(TreeView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* n) {
-        SelectedImageIndex = n->data(0, kImageRole).toInt();
-    });
+    connect(TreeView1, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* n) { SelectedImageIndex = n->data(0, kImageRole).toInt(); });
 
     ValueModel = new QStandardItemModel(0, 3, this);
     ValueModel->setHorizontalHeaderLabels(
@@ -372,20 +378,23 @@ void TRegform::buildPanes() {
         PageControl1->addTab(l, icon, tab);
         return l;
     };
-    ListView2 = list(QStringLiteral("ListView2"),
-                     {QStringLiteral("日時"), QStringLiteral("操作"), QStringLiteral("該当ルートキー"),
-                      QStringLiteral("該当キー"), QStringLiteral("該当データ"),
-                      QStringLiteral("変更前"), QStringLiteral("変更後"),
-                      QStringLiteral("アンドゥファイル")},
-                     QStringLiteral("元に戻す"), ImageLists::sharedImage(ImageLists::ImgUndo));
-    ListView3 = list(QStringLiteral("ListView3"), {QStringLiteral("場所"), QStringLiteral("コメント")},
-                     QStringLiteral("お気に入り"), ImageLists::sharedImage(ImageLists::ImgFavorite));
-    ListView4 = list(QStringLiteral("ListView4"), {QStringLiteral("日時"), QStringLiteral("履歴")},
-                     QStringLiteral("アクセス履歴"), ImageLists::sharedImage(ImageLists::ImgHistory));
-    ListView5 = list(QStringLiteral("ListView5"),
-                     {QStringLiteral("名前"), QStringLiteral("データ"), QStringLiteral("種類"),
-                      QStringLiteral("貼り付け"), QStringLiteral("保管日時"), QStringLiteral("保管元")},
-                     QStringLiteral("バリューホルダー"), ImageLists::sharedImage(ImageLists::ImgValueHolder));
+    ListView2 =
+        list(QStringLiteral("ListView2"),
+             {QStringLiteral("日時"), QStringLiteral("操作"), QStringLiteral("該当ルートキー"),
+              QStringLiteral("該当キー"), QStringLiteral("該当データ"), QStringLiteral("変更前"),
+              QStringLiteral("変更後"), QStringLiteral("アンドゥファイル")},
+             QStringLiteral("元に戻す"), ImageLists::sharedImage(ImageLists::ImgUndo));
+    ListView3 =
+        list(QStringLiteral("ListView3"), {QStringLiteral("場所"), QStringLiteral("コメント")},
+             QStringLiteral("お気に入り"), ImageLists::sharedImage(ImageLists::ImgFavorite));
+    ListView4 =
+        list(QStringLiteral("ListView4"), {QStringLiteral("日時"), QStringLiteral("履歴")},
+             QStringLiteral("アクセス履歴"), ImageLists::sharedImage(ImageLists::ImgHistory));
+    ListView5 = list(
+        QStringLiteral("ListView5"),
+        {QStringLiteral("名前"), QStringLiteral("データ"), QStringLiteral("種類"),
+         QStringLiteral("貼り付け"), QStringLiteral("保管日時"), QStringLiteral("保管元")},
+        QStringLiteral("バリューホルダー"), ImageLists::sharedImage(ImageLists::ImgValueHolder));
     ListView4->header()->resizeSection(0, 150);
     ListView2->header()->resizeSection(0, 150);
     Splitter2->addWidget(Splitter1);
@@ -411,9 +420,10 @@ QTreeWidgetItem* TRegform::addNode(QTreeWidgetItem* parent, const QString& text,
 void TRegform::addRootNodes() {
     const int count = std::min(form1_.rootCount(), kRootKeyCount);
     for (int i = 0; i < count; ++i) {
-        QTreeWidgetItem* n = addNode(nullptr, toQString(kRootKeys[static_cast<std::size_t>(i)].name),
-                                     true, 0);
-        n->setData(0, kDataRole, static_cast<qulonglong>(kRootKeys[static_cast<std::size_t>(i)].handle));
+        QTreeWidgetItem* n =
+            addNode(nullptr, toQString(kRootKeys[static_cast<std::size_t>(i)].name), true, 0);
+        n->setData(0, kDataRole,
+                   static_cast<qulonglong>(kRootKeys[static_cast<std::size_t>(i)].handle));
     }
 }
 
@@ -437,7 +447,9 @@ QString TRegform::keyPathOf(QTreeWidgetItem* node) const {
     return node->text(0) + path;
 }
 
-void TRegform::TreeView1Expanding(QTreeWidgetItem* node) { fillSubKeys(node); }
+void TRegform::TreeView1Expanding(QTreeWidgetItem* node) {
+    fillSubKeys(node);
+}
 
 void TRegform::fillSubKeys(QTreeWidgetItem* node) {
     if (node->data(0, kFilledRole).toBool())
@@ -475,7 +487,9 @@ void TRegform::showAccessError() {
                                       MsgIcon::Error, MsgButtons::Ok);
 }
 
-void TRegform::TreeView1Change(QTreeWidgetItem* node) { selectNode(node); }
+void TRegform::TreeView1Change(QTreeWidgetItem* node) {
+    selectNode(node);
+}
 
 void TRegform::selectNode(QTreeWidgetItem* node) {
     // The selected node shows the open folder.
@@ -656,7 +670,8 @@ void TRegform::ExpandAllClick() {
     if (!n)
         return;
     const QString text = caption_ +
-                         QStringLiteral(" 以下のサブキーをすべて展開します。すべて展開するまで、若干時間がかかる場合があります。") +
+                         QStringLiteral(" 以下のサブキーをすべて展開します。すべて展開するまで、若"
+                                        "干時間がかかる場合があります。") +
                          QStringLiteral("\n\n") + QStringLiteral("展開を実行してよろしいですか。");
     if (DialogService::instance().message(this, QStringLiteral("確認"), text, MsgIcon::Question,
                                           MsgButtons::OkCancel) != MsgAnswer::Ok)
@@ -666,7 +681,8 @@ void TRegform::ExpandAllClick() {
 
 void TRegform::CollapseAllClick() {
     const QString text = QStringLiteral("レジストリツリーをすべて折り畳みます。") +
-                         QStringLiteral("\n\n") + QStringLiteral("折り畳みを実行してよろしいですか。");
+                         QStringLiteral("\n\n") +
+                         QStringLiteral("折り畳みを実行してよろしいですか。");
     if (DialogService::instance().message(this, QStringLiteral("確認"), text, MsgIcon::Question,
                                           MsgButtons::OkCancel) != MsgAnswer::Ok)
         return;

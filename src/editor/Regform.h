@@ -62,11 +62,11 @@ public:
     void Button1Click();
     void TreeView1Expanding(QTreeWidgetItem* node);
     void TreeView1Change(QTreeWidgetItem* node);
-    void RefreshClick();          // 最新の情報に更新(&R)
-    void RefreshListClick();      // バリューリストのみ最新の情報に更新(&V)
-    void ExpandAllClick();        // 選択しているキーのサブキーをすべて展開(&T)
-    void CollapseAllClick();      // ツリーをすべて折り畳む(&O)
-    void FunctionPanelClick();    // ファンクションパネル(&F)
+    void RefreshClick();       // 最新の情報に更新(&R)
+    void RefreshListClick();   // バリューリストのみ最新の情報に更新(&V)
+    void ExpandAllClick();     // 選択しているキーのサブキーをすべて展開(&T)
+    void CollapseAllClick();   // ツリーをすべて折り畳む(&O)
+    void FunctionPanelClick(); // ファンクションパネル(&F)
 
     // The address bar's drop-down entries, newest first.
     QStringList addressHistory() const;

@@ -165,9 +165,13 @@ bool TRegistry::open(std::string_view path, bool create, Want want) {
     return true;
 }
 
-bool TRegistry::OpenKey(std::string_view path, bool create) { return open(path, create, Want::Full); }
+bool TRegistry::OpenKey(std::string_view path, bool create) {
+    return open(path, create, Want::Full);
+}
 
-bool TRegistry::OpenKeyForReading(std::string_view path) { return open(path, false, Want::Read); }
+bool TRegistry::OpenKeyForReading(std::string_view path) {
+    return open(path, false, Want::Read);
+}
 
 bool TRegistry::OpenKeyAnyAccess(std::string_view path, bool create) {
     return OpenKey(path, create) || OpenKeyForReading(path);
@@ -288,7 +292,9 @@ bool TRegistry::QueryValueInfo(std::string_view name, ValueInfo& info) {
     return true;
 }
 
-bool TRegistry::ValuePresent(std::string_view name) { return find(name) != nullptr; }
+bool TRegistry::ValuePresent(std::string_view name) {
+    return find(name) != nullptr;
+}
 
 ValueKind TRegistry::GetDataType(std::string_view name) {
     ValueInfo i;
@@ -371,14 +377,17 @@ void TRegistry::write(std::string_view name, std::uint32_t type, std::string dat
     if (!key_ || !writable_)
         throw RegistryError(msgSetFailed(name), sj("キーが書き込み用に開かれていません"));
     try {
-        store_->setValue(*key_, RawValue{StoredName{std::string(name), false}, type, std::move(data), false});
+        store_->setValue(
+            *key_, RawValue{StoredName{std::string(name), false}, type, std::move(data), false});
     } catch (const StoreError& e) {
         throw RegistryError(msgSetFailed(name), e.what());
     }
 }
 
 namespace {
-std::string untilNul(std::string_view s) { return std::string(s.substr(0, s.find('\0'))); }
+std::string untilNul(std::string_view s) {
+    return std::string(s.substr(0, s.find('\0')));
+}
 } // namespace
 
 void TRegistry::WriteString(std::string_view name, std::string_view text) {

@@ -30,8 +30,9 @@ struct WalkResult {
 // `subPath` is the sub-path of the key the access object has open (the start key); `visit`
 // is called with the sub-path of every subkey, the access object positioned on it. A subkey
 // that cannot be opened is skipped silently.
-WalkResult walkRegistry(TRegistry& reg, const std::string& subPath,
-                        const std::function<void(const std::string& subPath, const std::string& name)>& visit,
-                        const WalkOptions& options = {});
+WalkResult
+walkRegistry(TRegistry& reg, const std::string& subPath,
+             const std::function<void(const std::string& subPath, const std::string& name)>& visit,
+             const WalkOptions& options = {});
 
 } // namespace klv

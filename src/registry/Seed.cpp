@@ -73,7 +73,10 @@ private:
 constexpr int HKCR = 0, HKCU = 1, HKLM = 2, HKU = 3, HKCC = 4, HKDD = 5;
 
 void seedClasses(SeedWriter& w) {
-    w.at(HKCR, ".txt").sz("", "txtfile").sz("Content Type", "text/plain").sz("PerceivedType", "text");
+    w.at(HKCR, ".txt")
+        .sz("", "txtfile")
+        .sz("Content Type", "text/plain")
+        .sz("PerceivedType", "text");
     w.at(HKCR, ".txt\\ShellNew").sz("NullFile", "");
     w.at(HKCR, ".reg").sz("", "regfile");
     w.at(HKCR, ".bat").sz("", "batfile");
@@ -81,11 +84,13 @@ void seedClasses(SeedWriter& w) {
     w.at(HKCR, ".qbs").sz("", "Klovante.Script");
     w.at(HKCR, "txtfile").sz("", "テキスト ドキュメント").binary("EditFlags", {0, 0, 0, 0});
     w.at(HKCR, "txtfile\\DefaultIcon").expand("", "%SystemRoot%\\system32\\shell32.dll,-152");
-    w.at(HKCR, "txtfile\\shell\\open\\command").expand("", "%SystemRoot%\\system32\\NOTEPAD.EXE %1");
+    w.at(HKCR, "txtfile\\shell\\open\\command")
+        .expand("", "%SystemRoot%\\system32\\NOTEPAD.EXE %1");
     w.at(HKCR, "regfile").sz("", "登録エントリ").dword("EditFlags", 0x00100000);
     w.at(HKCR, "regfile\\shell").sz("", "open");
     w.at(HKCR, "regfile\\shell\\open\\command").sz("", "regedit.exe \"%1\"");
-    w.at(HKCR, "regfile\\shell\\edit\\command").expand("", "%SystemRoot%\\system32\\NOTEPAD.EXE %1");
+    w.at(HKCR, "regfile\\shell\\edit\\command")
+        .expand("", "%SystemRoot%\\system32\\NOTEPAD.EXE %1");
     w.at(HKCR, "batfile").sz("", "MS-DOS バッチ ファイル");
     w.at(HKCR, "batfile\\shell\\open\\command").sz("", "\"%1\" %*");
     w.at(HKCR, "htmlfile").sz("", "HTML ドキュメント");
@@ -116,13 +121,16 @@ void seedCurrentUser(SeedWriter& w) {
         .sz("lfFaceName", "ＭＳ ゴシック")
         .dword("fWrap", 1)
         .dword("iWindowPosX", 120);
-    w.at(HKCU, "Software\\Klovante\\Quimbo Registry Editor").sz("Version", "0.1").dword("Installed", 1);
+    w.at(HKCU, "Software\\Klovante\\Quimbo Registry Editor")
+        .sz("Version", "0.1")
+        .dword("Installed", 1);
     // Names and data whose second bytes are 0x5C ("表", "ソ") and every kind of value.
     w.at(HKCU, "Software\\サンプル\\表計算ソフト\\設定")
         .sz("表示名", "表計算ソフト")
         .dword("ソート順", 1)
         .multi("最近使ったファイル", {"C:\\文書\\予算表.xls", "C:\\文書\\売上集計.xls"})
-        .binary("ウィンドウ位置", {0x2C, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00, 0x20, 0x03, 0x58, 0x02})
+        .binary("ウィンドウ位置",
+                {0x2C, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00, 0x20, 0x03, 0x58, 0x02})
         .expand("保存先", "%USERPROFILE%\\My Documents\\表計算")
         .binary("最終起動", {0x00, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01}, REG_QWORD)
         .binary("マーカー", {}, REG_NONE);
@@ -190,7 +198,9 @@ void seedLocalMachine(SeedWriter& w) {
         .sz("Domain", "")
         .multi("SearchList", {"example.jp", "example.com"})
         .dword("EnableDHCP", 1);
-    w.at(HKLM, "SYSTEM\\CurrentControlSet\\Services\\Beep").dword("Start", 1).dword("Type", 1)
+    w.at(HKLM, "SYSTEM\\CurrentControlSet\\Services\\Beep")
+        .dword("Start", 1)
+        .dword("Type", 1)
         .expand("ImagePath", "system32\\drivers\\beep.sys");
     w.at(HKLM, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0")
         .dword("~MHz", 2400)
@@ -208,7 +218,9 @@ void seedLocalMachine(SeedWriter& w) {
 }
 
 void seedOthers(SeedWriter& w) {
-    w.at(HKU, ".DEFAULT\\Control Panel\\International").sz("Locale", "00000411").sz("sCountry", "日本");
+    w.at(HKU, ".DEFAULT\\Control Panel\\International")
+        .sz("Locale", "00000411")
+        .sz("sCountry", "日本");
     w.at(HKU, ".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer")
         .dword("ShellState", 0x24);
     w.at(HKU, "S-1-5-18\\Environment").expand("TEMP", "%SystemRoot%\\TEMP");

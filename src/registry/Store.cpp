@@ -31,7 +31,9 @@ std::string upperUtf16Ascii(std::string_view utf16) {
     return s;
 }
 
-std::size_t nameLength(const StoredName& n) { return n.wide ? n.bytes.size() / 2 : n.bytes.size(); }
+std::size_t nameLength(const StoredName& n) {
+    return n.wide ? n.bytes.size() / 2 : n.bytes.size();
+}
 
 bool hasBackslash(const StoredName& n) {
     if (n.wide) {
@@ -45,7 +47,9 @@ bool hasBackslash(const StoredName& n) {
 
 } // namespace
 
-std::string listedName(const StoredName& n) { return n.wide ? utf16ToCp932Lossy(n.bytes) : n.bytes; }
+std::string listedName(const StoredName& n) {
+    return n.wide ? utf16ToCp932Lossy(n.bytes) : n.bytes;
+}
 
 std::string listedData(const RawValue& v) {
     return v.dataWide ? utf16ToCp932Lossy(v.data) : v.data;
@@ -101,8 +105,7 @@ struct SvHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
-template <class V>
-using FoldMap = std::unordered_map<std::string, V, SvHash, std::equal_to<>>;
+template <class V> using FoldMap = std::unordered_map<std::string, V, SvHash, std::equal_to<>>;
 
 struct Node {
     KeyRecord rec;
@@ -134,8 +137,7 @@ std::string keySelect(const char* where) {
 
 struct Store::Impl {
     explicit Impl(sqlite3* db, const std::filesystem::path& file)
-        : watch(db, file),
-          selKeyById(db, keySelect("WHERE id = ?1").c_str()),
+        : watch(db, file), selKeyById(db, keySelect("WHERE id = ?1").c_str()),
           selChild(db, keySelect("WHERE parent = ?1 AND fold = ?2").c_str()),
           selChildren(db, keySelect("WHERE parent = ?1 ORDER BY fold").c_str()),
           selValues(db, "SELECT key, seq, fold, name, flags, type, data FROM vals "
@@ -161,12 +163,12 @@ struct Store::Impl {
           updMaxSub(db, "UPDATE keys SET maxsub = (SELECT ifnull(max(CASE WHEN wide THEN "
                         "length(name) / 2 ELSE length(name) END), 0) FROM keys "
                         "WHERE parent = ?1) WHERE id = ?1"),
-          updAccess(db, "UPDATE keys SET access = ?2 WHERE id = ?1"),
-          begin(db, "BEGIN IMMEDIATE"), commit(db, "COMMIT"), rollback(db, "ROLLBACK") {}
+          updAccess(db, "UPDATE keys SET access = ?2 WHERE id = ?1"), begin(db, "BEGIN IMMEDIATE"),
+          commit(db, "COMMIT"), rollback(db, "ROLLBACK") {}
 
     ChangeWatch watch;
-    SqlStatement selKeyById, selChild, selChildren, selValues, selSiblingValues, selMaxSeq, selNextId,
-        updNextId;
+    SqlStatement selKeyById, selChild, selChildren, selValues, selSiblingValues, selMaxSeq,
+        selNextId, updNextId;
     SqlStatement insKey, delKey, delKeyValues, upsertValue, delValue, updAggregates, updMaxSub,
         updAccess;
     SqlStatement begin, commit, rollback;
@@ -185,7 +187,7 @@ struct Store::Impl {
         KeyRecord rec;
         bool recomputeMaxSub = false;
     };
-    std::unordered_map<KeyId, Dirty> dirty;        // records changed in this transaction
+    std::unordered_map<KeyId, Dirty> dirty;          // records changed in this transaction
     std::unordered_map<KeyId, std::int64_t> nextSeq; // next value sequence per key
 
     void clearCache() {
@@ -459,8 +461,9 @@ std::shared_ptr<Store> Store::open(const std::filesystem::path& file, Options op
     if (!exists)
         std::filesystem::create_directories(file.parent_path(), ec);
     const bool readOnly = exists && fileIsReadOnly(file);
-    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                      SQLITE_OPEN_NOMUTEX;
+    const int flags =
+        (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+        SQLITE_OPEN_NOMUTEX;
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
     std::unique_ptr<sqlite3, DbCloser> db(raw);
@@ -521,7 +524,9 @@ std::shared_ptr<Store> Store::system() {
     return shared(f, Options{true, true});
 }
 
-void Store::resetShared() { sharedStores().clear(); }
+void Store::resetShared() {
+    sharedStores().clear();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Reads
@@ -532,9 +537,13 @@ void Store::refresh() {
         d_->clearCache();
 }
 
-void Store::dropCache() { d_->clearCache(); }
+void Store::dropCache() {
+    d_->clearCache();
+}
 
-std::uint64_t Store::generation() const { return d_->generation; }
+std::uint64_t Store::generation() const {
+    return d_->generation;
+}
 
 const KeyRecord* Store::key(KeyId id) {
     Node* n = d_->node(id);
@@ -600,7 +609,9 @@ KeyInfo Store::info(KeyId id) {
 // ---------------------------------------------------------------------------------------------
 // Transactions
 
-Store::Transaction::Transaction(Store& s) : s_(s) { s_.begin(); }
+Store::Transaction::Transaction(Store& s) : s_(s) {
+    s_.begin();
+}
 
 Store::Transaction::~Transaction() {
     if (!done_)

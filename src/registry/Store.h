@@ -95,7 +95,7 @@ class ChangeWatch;
 class Store {
 public:
     struct Options {
-        bool create = true;      // create a missing file
+        bool create = true;       // create a missing file
         bool seedWhenNew = false; // write the seed registry into a file this call created
     };
 

@@ -73,8 +73,8 @@ void createRoots(sqlite3* db) {
                        -1, &st, nullptr);
     const auto now = static_cast<sqlite3_int64>(nowFileTime());
     for (int i = 0; i < kRootKeyCount; ++i) {
-        sqlite3_bind_blob(st, 1, kRootKeys[i].name.data(), static_cast<int>(kRootKeys[i].name.size()),
-                          SQLITE_STATIC);
+        sqlite3_bind_blob(st, 1, kRootKeys[i].name.data(),
+                          static_cast<int>(kRootKeys[i].name.size()), SQLITE_STATIC);
         sqlite3_bind_int64(st, 2, i + 1);
         sqlite3_bind_int64(st, 3, now);
         int rc = sqlite3_step(st);

@@ -28,9 +28,13 @@ const KindTexts& texts(ValueKind kind) {
 
 } // namespace
 
-const std::string& kindName(ValueKind kind) { return texts(kind).name; }
+const std::string& kindName(ValueKind kind) {
+    return texts(kind).name;
+}
 
-const std::string& newValueCaption(ValueKind kind) { return texts(kind).caption; }
+const std::string& newValueCaption(ValueKind kind) {
+    return texts(kind).caption;
+}
 
 int kindImage(ValueKind kind) {
     switch (kind) {

@@ -1,5 +1,5 @@
-#include "platform/AtomicFile.h"
 #include "editor/Regform.h"
+#include "platform/AtomicFile.h"
 #include "support/WindowTest.h"
 
 #include <QAction>
@@ -48,7 +48,8 @@ TEST_F(Form1Test, FirstStartCreatesFoldersAndRecordsSetupOnce) {
 }
 
 TEST_F(Form1Test, KeyArgumentOpensTheFirstEditorWindowOnThatKey) {
-    TForm1& f = start({QStringLiteral("/KEY"), QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft")});
+    TForm1& f =
+        start({QStringLiteral("/KEY"), QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft")});
     ASSERT_EQ(f.editorWindows().size(), 1u);
     EXPECT_EQ(f.editorWindows().front()->caption(),
               QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft"));
@@ -88,7 +89,8 @@ TEST_F(Form1Test, WithoutOeditTheFrameStartsEmptyWithItsOwnMenus) {
     QApplication::processEvents();
     ASSERT_EQ(f.editorWindows().size(), 1u);
     EXPECT_TRUE(menuTitles(f).contains(QStringLiteral("編集(&E)")));
-    EXPECT_NE(f.menuBar()->actions().at(1)->menu(), f.findChild<QMenu*>(QStringLiteral("EditMenu")));
+    EXPECT_NE(f.menuBar()->actions().at(1)->menu(),
+              f.findChild<QMenu*>(QStringLiteral("EditMenu")));
 }
 
 TEST_F(Form1Test, PlatformFamilyDecidesTheRootCount) {

@@ -84,7 +84,8 @@ TEST_F(RegformTest, ExpandingReadsEachNodeOnce) {
 TEST_F(RegformTest, ReadOnlyAndNoAccessKeys) {
     TRegform& e = editor();
     e.NavigateTo(QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root"));
-    EXPECT_EQ(e.caption(), QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root"));
+    EXPECT_EQ(e.caption(),
+              QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root"));
     // Enum opens for reading only, so its subkeys carry the read-only images.
     EXPECT_EQ(e.SelectedImageIndex, 2);
     QTreeWidgetItem* enumNode = e.TreeView1->currentItem()->parent();
@@ -95,7 +96,8 @@ TEST_F(RegformTest, ReadOnlyAndNoAccessKeys) {
     ASSERT_FALSE(dialogs.shown.empty());
     EXPECT_EQ(dialogs.shown.back().caption, QStringLiteral("アクセスエラー"));
     EXPECT_EQ(dialogs.shown.back().text,
-              QStringLiteral("キーへのアクセスが拒否されました。\n\n既に削除されているか、アクセス権がありません。"));
+              QStringLiteral("キーへのアクセスが拒否されました。\n\n既に削除されているか、アクセス"
+                             "権がありません。"));
     EXPECT_EQ(dialogs.shown.back().icon, MsgIcon::Error);
     // The tree keeps the node, without children.
     QTreeWidgetItem* security = e.TreeView1->currentItem();
@@ -122,7 +124,8 @@ TEST_F(RegformTest, AddressBarIgnoresCaseProgrammaticNavigationDoesNot) {
 
     // Japanese names, one with a 0x5C second byte (表, ソ).
     e.NavigateTo(QStringLiteral("HKEY_CURRENT_USER\\Software\\サンプル\\表計算ソフト\\設定"));
-    EXPECT_EQ(e.caption(), QStringLiteral("HKEY_CURRENT_USER\\Software\\サンプル\\表計算ソフト\\設定"));
+    EXPECT_EQ(e.caption(),
+              QStringLiteral("HKEY_CURRENT_USER\\Software\\サンプル\\表計算ソフト\\設定"));
     EXPECT_TRUE(rowNames(e).contains(QStringLiteral("表示名")));
 }
 
@@ -146,19 +149,20 @@ TEST_F(RegformTest, TheEleventhAddressDropsTheOldest) {
 
 TEST_F(RegformTest, ValueListRowsAndKeyInformation) {
     TRegform& e = editor();
-    e.NavigateTo(QStringLiteral("HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\Control\\Print\\Printers"));
+    e.NavigateTo(
+        QStringLiteral("HKEY_CURRENT_CONFIG\\System\\CurrentControlSet\\Control\\Print\\Printers"));
     ASSERT_EQ(e.ValueModel->rowCount(), 1);
     EXPECT_EQ(e.ValueModel->item(0, 0)->text(), QStringLiteral("(標準)"));
     EXPECT_EQ(e.ValueModel->item(0, 1)->text(), QStringLiteral("(値の設定なし)"));
     EXPECT_EQ(e.ValueModel->item(0, 2)->text(), QStringLiteral("文字列"));
-    EXPECT_TRUE(form->statusPanel(2).startsWith(QStringLiteral("サブキーの数 : 0   値の数 : 0   最終書込日時 : ")));
+    EXPECT_TRUE(form->statusPanel(2).startsWith(
+        QStringLiteral("サブキーの数 : 0   値の数 : 0   最終書込日時 : ")));
 
     e.NavigateTo(QStringLiteral("HKEY_CURRENT_USER\\Control Panel\\Desktop"));
-    EXPECT_EQ(rowNames(e), (QStringList{QStringLiteral("ScreenSaveActive"),
-                                        QStringLiteral("ScreenSaveTimeOut"),
-                                        QStringLiteral("TileWallpaper"),
-                                        QStringLiteral("UserPreferencesMask"),
-                                        QStringLiteral("Wallpaper")}));
+    EXPECT_EQ(rowNames(e),
+              (QStringList{QStringLiteral("ScreenSaveActive"), QStringLiteral("ScreenSaveTimeOut"),
+                           QStringLiteral("TileWallpaper"), QStringLiteral("UserPreferencesMask"),
+                           QStringLiteral("Wallpaper")}));
     EXPECT_EQ(e.ValueModel->item(3, 1)->text(), QStringLiteral("9E 3E 07 80 12 00 00 00 "));
     EXPECT_EQ(e.ValueModel->item(3, 2)->text(), QStringLiteral("バイナリ"));
 
@@ -210,6 +214,7 @@ TEST_F(RegformTest, ExpandAllAndCollapseAllAskFirst) {
     dialogs.answers = {MsgAnswer::Ok};
     e.CollapseAllClick();
     EXPECT_EQ(dialogs.shown.back().text,
-              QStringLiteral("レジストリツリーをすべて折り畳みます。\n\n折り畳みを実行してよろしいですか。"));
+              QStringLiteral(
+                  "レジストリツリーをすべて折り畳みます。\n\n折り畳みを実行してよろしいですか。"));
     EXPECT_FALSE(node->isExpanded());
 }

@@ -47,11 +47,13 @@ public:
         asked << caption;
         return pop(inputs, std::optional<QString>());
     }
-    QString openFileName(QWidget*, const QString& caption, const QString&, const QString&) override {
+    QString openFileName(QWidget*, const QString& caption, const QString&,
+                         const QString&) override {
         asked << caption;
         return pop(fileNames, QString());
     }
-    QString saveFileName(QWidget*, const QString& caption, const QString&, const QString&) override {
+    QString saveFileName(QWidget*, const QString& caption, const QString&,
+                         const QString&) override {
         asked << caption;
         return pop(fileNames, QString());
     }

@@ -8,7 +8,8 @@
 namespace klv::test {
 
 TempFolders::TempFolders() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "klovante-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "klovante-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     root_ = pattern;
