@@ -39,6 +39,32 @@ std::string_view nextComponent(std::string_view path, std::size_t& pos) {
     return part;
 }
 
+// One pass over a CP932 path: whether it ends in a backslash (not the second byte of a
+// double-byte character) and whether a component is empty.
+struct PathShape {
+    bool trailing = false;
+    bool emptyPart = false;
+};
+
+PathShape shapeOf(std::string_view p) {
+    PathShape s;
+    bool afterSeparator = true;
+    for (std::size_t i = 0; i < p.size();) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == '\\') {
+            if (afterSeparator)
+                s.emptyPart = true;
+            afterSeparator = true;
+            s.trailing = i + 1 == p.size();
+            ++i;
+        } else {
+            afterSeparator = false;
+            i += isCp932Lead(c) && i + 1 < p.size() ? 2 : 1;
+        }
+    }
+    return s;
+}
+
 KeyId rootKeyId(RootHandle root) {
     auto i = rootIndexByHandle(root);
     return Store::rootId(i ? *i : 1);
@@ -73,8 +99,9 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
         resolvedPath_.assign(path_);
         resolvedPath_.append("\\").append(path);
     }
-    if (!path.empty() && path.back() == '\\' &&
-        cp932Find(path, "\\", path.size() - 1) == path.size() - 1)
+    const PathShape shape = shapeOf(path);
+    resolvedTrailing_ = shape.trailing;
+    if (shape.trailing)
         path.remove_suffix(1); // a trailing backslash names the same key
     // The absolute form of the target, by which the memo knows it.
     std::string& canonical = canonical_;
@@ -83,16 +110,14 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
         std::string_view base = path_;
         if (!base.empty() && base.front() == '\\')
             base.remove_prefix(1);
-        if (!base.empty() && base.back() == '\\' &&
-            cp932Find(base, "\\", base.size() - 1) == base.size() - 1)
+        if (pathTrailing_ && !base.empty())
             base.remove_suffix(1);
         canonical.append(base).append("\\");
     }
     canonical.append(path);
     const std::uint64_t gen = store_->generation();
     // A path with an empty component never opens; the memo holds none such.
-    const bool memoUsable = !path.empty() && cp932Find(canonical, "\\\\") == std::string::npos &&
-                            canonical.front() != '\\';
+    const bool memoUsable = !path.empty() && !shape.emptyPart && canonical.front() != '\\';
     if (memoUsable)
         for (const PathMemo& m : memo_)
             if (m.generation == gen && m.root == root_ && m.path == canonical)
@@ -161,6 +186,7 @@ bool TRegistry::open(std::string_view path, bool create, Want want) {
     key_ = t->id;
     writable_ = writable;
     path_.swap(resolvedPath_);
+    pathTrailing_ = resolvedTrailing_;
     depth_ = t->depth;
     return true;
 }
@@ -194,6 +220,7 @@ void TRegistry::CloseKey() {
     key_.reset();
     writable_ = false;
     path_.clear();
+    pathTrailing_ = false;
     depth_ = 0;
 }
 

@@ -109,7 +109,9 @@ private:
     bool writable_ = false;
     std::string path_;
     int depth_ = 0;
-    std::string resolvedPath_; // the path of the last key resolved
+    bool pathTrailing_ = false; // path_ ends in a backslash
+    std::string resolvedPath_;  // the path of the last key resolved
+    bool resolvedTrailing_ = false;
     std::string canonical_;
     // Keys resolved lately by their absolute sub-paths: walks re-open the same parent after
     // every subkey.
