@@ -1,19 +1,29 @@
 // klovante: the registry editor. Wires the application and the main window together.
+#include "app/DialogService.h"
 #include "app/Form1.h"
 #include "app/SelfTest.h"
+#include "app/TextBridge.h"
 
 #include <QApplication>
+#include <exception>
+#include <memory>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quimbo Registry Editor"));
     QStringList args = QApplication::arguments();
     args.removeFirst();
-    if (!args.isEmpty() && args.first() == QStringLiteral("--self-test")) {
-        args.removeFirst();
-        return klv::runSelfTest(args);
+    try {
+        if (!args.isEmpty() && args.first() == QStringLiteral("--self-test")) {
+            args.removeFirst();
+            return klv::runSelfTest(args);
+        }
+        auto form = std::make_unique<klv::TForm1>(args);
+        form->show();
+        return QApplication::exec();
+    } catch (const std::exception& e) {
+        // The program folder cannot be made, or the like: nothing to show a window on.
+        klv::showError(nullptr, klv::toQString(e.what()));
+        return 1;
     }
-    klv::TForm1 form(args);
-    form.show();
-    return QApplication::exec();
 }
