@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QTreeWidget>
 #include <filesystem>
+#include <fstream>
 
 using namespace klv;
 namespace fs = std::filesystem;
@@ -157,4 +158,55 @@ TEST_F(Form1Test, ASettingsFileThatCannotBeWrittenGivesAnErrorBoxNotACrash) {
     ASSERT_FALSE(dialogs.shown.empty());
     EXPECT_EQ(dialogs.shown.back().caption, QStringLiteral("エラー"));
     EXPECT_TRUE(settings().readBool("VIEW", "SB", true)); // the old value is still there
+}
+
+namespace {
+// A program file whose version resource states `version` as its product version.
+void writeProgram(const std::filesystem::path& file, const std::string& version) {
+    std::string bytes = "MZ padding";
+    for (const std::string& s : {std::string("ProductVersion"), std::string()}) {
+        for (char c : s)
+            bytes += {c, '\0'};
+    }
+    bytes += std::string("\0\0", 2);
+    for (char c : version)
+        bytes += {c, '\0'};
+    bytes += std::string("\0\0", 2);
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+} // namespace
+
+TEST_F(Form1Test, RegistryCheckerItemsFollowTheProgramInTheSystemFolder) {
+    TForm1& f = start();
+    QAction* checker = f.findAction(QStringLiteral("ScanReg"));
+    QAction* fix = f.findAction(QStringLiteral("ScanRegFix"));
+    QAction* restore = f.findAction(QStringLiteral("ScanRegRestore"));
+    f.RegistryMenuPopup();
+    EXPECT_FALSE(checker->isEnabled());
+
+    writeProgram(folders.windir() / "ScanRegW.exe", "4.10.2222"); // found without regard to case
+    f.RegistryMenuPopup();
+    EXPECT_TRUE(checker->isEnabled());
+    EXPECT_FALSE(restore->isEnabled()); // 4.1 is older than 4.9
+
+    writeProgram(folders.windir() / "ScanRegW.exe", "4.90.3000");
+    f.RegistryMenuPopup();
+    EXPECT_TRUE(restore->isEnabled());
+    EXPECT_FALSE(fix->isEnabled()); // never on the NT family
+}
+
+TEST_F(Form1Test, TileLaysTheWindowsSideBySide) {
+    TForm1& f = start();
+    f.N1Click();
+    QApplication::processEvents();
+    auto windows = f.editorWindows();
+    ASSERT_EQ(windows.size(), 2u);
+    f.TileClick();
+    QApplication::processEvents();
+    const QRect a = windows[0]->parentWidget()->geometry();
+    const QRect b = windows[1]->parentWidget()->geometry();
+    EXPECT_FALSE(a.intersects(b));
+    f.CascadeClick();
+    QApplication::processEvents();
+    EXPECT_NE(windows[0]->parentWidget()->pos(), windows[1]->parentWidget()->pos());
 }
