@@ -213,6 +213,16 @@ void TRegform::buildMenus() {
     menuItem(edit, QStringLiteral("データをクリップボードにコピー(&A)"), QStringLiteral("CopyData"),
              {}, {});
     edit->addSeparator();
+    menuItem(edit, QStringLiteral("切り取り(&T)"), QStringLiteral("CutValue"),
+             QKeySequence(Qt::CTRL | Qt::Key_X), {});
+    menuItem(edit, QStringLiteral("コピー(&C)"), QStringLiteral("CopyValue"),
+             QKeySequence(Qt::CTRL | Qt::Key_C), {});
+    menuItem(edit, QStringLiteral("貼り付け(&P)"), QStringLiteral("PasteValue"),
+             QKeySequence(Qt::CTRL | Qt::Key_V), {});
+    menuItem(edit, QStringLiteral("クイックビューワ(&Q)"), QStringLiteral("QuickViewer"), {}, {});
+    edit->addSeparator();
+    menuItem(edit, QStringLiteral("お気に入りに追加(&F)"), QStringLiteral("AddFavorite"), {}, {});
+    edit->addSeparator();
     menuItem(edit, QStringLiteral("読みとり専用(&O)"), QStringLiteral("ReadOnly"), {}, {});
 
     auto* search = new QMenu(QStringLiteral("検索(&S)"), this);
@@ -248,16 +258,56 @@ void TRegform::buildMenus() {
              QStringLiteral("ExpandAll"), {}, [this] { ExpandAllClick(); });
     menuItem(view, QStringLiteral("ツリーをすべて折り畳む(&O)"), QStringLiteral("CollapseAll"), {},
              [this] { CollapseAllClick(); });
+    view->addSeparator();
+    menuItem(view, QStringLiteral("元に戻すリストの表示(&R)"), QStringLiteral("ShowUndoList"), {},
+             [this] { showPanelTab(0); });
+    menuItem(view, QStringLiteral("お気に入りリストの表示(&F)"), QStringLiteral("ShowFavorites"),
+             {}, [this] { showPanelTab(1); });
+    menuItem(view, QStringLiteral("アクセス履歴リストの表示(&H)"), QStringLiteral("ShowHistory"),
+             {}, [this] { showPanelTab(2); });
+    view->addSeparator();
+    menuItem(view, QStringLiteral("横ならびのアイコン(&B)"), QStringLiteral("StyleLargeIcons"), {},
+             {});
+    menuItem(view, QStringLiteral("縦ならびのアイコン(&S)"), QStringLiteral("StyleSmallIcons"), {},
+             {});
+    menuItem(view, QStringLiteral("一覧(&L)"), QStringLiteral("StyleList"), {}, {});
+    menuItem(view, QStringLiteral("レポート(&P)"), QStringLiteral("StyleReport"), {}, {});
+    view->addSeparator();
+    menuItem(view, QStringLiteral("バリューホルダービューワ(&V)"),
+             QStringLiteral("ShowValueHolder"), {}, [this] { showPanelTab(3); });
+    menuItem(view, QStringLiteral("バリューホルダーのクリア(&V)"),
+             QStringLiteral("ClearValueHolder"), {}, {});
 
     auto* options = new QMenu(QStringLiteral("オプション(&O)"), this);
     options->setObjectName(QStringLiteral("OptionMenu"));
     menuItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8, {});
+    menuItem(options, QStringLiteral("ツールバーのカスタマイズ(&C)"),
+             QStringLiteral("CustomizeToolbar"), {}, {});
+    menuItem(options, QStringLiteral("ショートカットキーのカスタマイズ(&M)"),
+             QStringLiteral("CustomizeShortcuts"), {}, {});
     options->addSeparator();
+    menuItem(options, QStringLiteral("アクセス履歴の記録を一時停止(&O)"),
+             QStringLiteral("PauseHistory"), {}, {});
+    options->addSeparator();
+    menuItem(options, QStringLiteral("ツールバー(&T)"), QStringLiteral("ToolBarToggle"), {}, {});
+    menuItem(options, QStringLiteral("ステータスバー(&S)"), QStringLiteral("StatusBarToggle"), {},
+             {});
+    menuItem(options, QStringLiteral("アドレスバー(&A)"), QStringLiteral("AddressBarToggle"), {},
+             {});
     QAction* panel =
         menuItem(options, QStringLiteral("ファンクションパネル(&F)"),
                  QStringLiteral("FunctionPanel"), {}, [this] { FunctionPanelClick(); });
     panel->setCheckable(true);
     panel->setChecked(true);
+    options->addSeparator();
+    menuItem(options, QStringLiteral("レジストリツリービューのフォントの指定(&N)"),
+             QStringLiteral("TreeFont"), {}, {});
+    menuItem(options, QStringLiteral("バリューリストビューのフォントの指定(&U)"),
+             QStringLiteral("ListFont"), {}, {});
+    menuItem(options, QStringLiteral("レジストリツリー境界の変更(&K)"),
+             QStringLiteral("TreeBoundary"), {}, {});
+    menuItem(options, QStringLiteral("ファンクションパネル境界の変更(&H)"),
+             QStringLiteral("PanelBoundary"), {}, {});
     options->addSeparator();
     menuItem(options, QStringLiteral("バリューリストのみ最新の情報に更新(&V)"),
              QStringLiteral("RefreshList"), {}, [this] { RefreshListClick(); });
@@ -689,8 +739,14 @@ void TRegform::CollapseAllClick() {
     TreeView1->collapseAll();
 }
 
+void TRegform::showPanelTab(int index) {
+    if (PageControl1->isHidden())
+        FunctionPanelClick();
+    PageControl1->setCurrentIndex(index);
+}
+
 void TRegform::FunctionPanelClick() {
-    const bool show = !PageControl1->isVisible();
+    const bool show = PageControl1->isHidden();
     PageControl1->setVisible(show);
     for (QMenu* m : menus_)
         for (QAction* a : m->actions())

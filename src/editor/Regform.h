@@ -67,6 +67,8 @@ public:
     void ExpandAllClick();     // 選択しているキーのサブキーをすべて展開(&T)
     void CollapseAllClick();   // ツリーをすべて折り畳む(&O)
     void FunctionPanelClick(); // ファンクションパネル(&F)
+    // Shows the function panel when hidden and brings tab `index` to the front.
+    void showPanelTab(int index);
 
     // The address bar's drop-down entries, newest first.
     QStringList addressHistory() const;

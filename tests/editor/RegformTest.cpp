@@ -3,6 +3,7 @@
 #include "support/WindowTest.h"
 
 #include <QComboBox>
+#include <QTabWidget>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -217,4 +218,17 @@ TEST_F(RegformTest, ExpandAllAndCollapseAllAskFirst) {
               QStringLiteral(
                   "レジストリツリーをすべて折り畳みます。\n\n折り畳みを実行してよろしいですか。"));
     EXPECT_FALSE(node->isExpanded());
+}
+
+TEST_F(RegformTest, PanelListsAreShownFromTheViewMenu) {
+    TRegform& e = editor();
+    e.FunctionPanelClick(); // hidden
+    EXPECT_TRUE(e.PageControl1->isHidden());
+    EXPECT_FALSE(settings().readBool("VIEW", "FP", true));
+    e.showPanelTab(2);
+    EXPECT_FALSE(e.PageControl1->isHidden());
+    EXPECT_EQ(e.PageControl1->currentWidget(), e.ListView4);
+    EXPECT_TRUE(settings().readBool("VIEW", "FP", false));
+    e.showPanelTab(3);
+    EXPECT_EQ(e.PageControl1->currentWidget(), e.ListView5);
 }
