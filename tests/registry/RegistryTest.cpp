@@ -2,7 +2,7 @@
 #include "platform/Encoding.h"
 #include "registry/RegistryError.h"
 #include "registry/ValueText.h"
-#include "support/TempFolders.h"
+#include "support/RegistryFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,30 +10,10 @@ using namespace klv;
 
 namespace {
 
-using Names = std::vector<std::string>;
+using test::Names;
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public test::RegistryFixture {
 protected:
-    test::TempFolders folders;
-    std::shared_ptr<Store> store = Store::open(folders.storeFile());
-    TRegistry reg{store};
-
-    KeyId idOf(std::string_view path) {
-        EXPECT_TRUE(reg.OpenKeyAnyAccess(path, false)) << path;
-        return reg.CurrentKeyId().value_or(0);
-    }
-    Names subKeys(std::string_view path) {
-        Names list{"stale"};
-        if (reg.OpenKeyAnyAccess(path, false))
-            reg.ListSubKeys(list);
-        return list;
-    }
-    Names valueNames(std::string_view path) {
-        Names list{"stale"};
-        if (reg.OpenKeyAnyAccess(path, false))
-            reg.ListValues(list);
-        return list;
-    }
     // The message a call raised, or "" when it raised nothing.
     template <class F> static std::string errorOf(F&& f) {
         try {

@@ -3,7 +3,7 @@
 #include "registry/Registry.h"
 #include "registry/RegistryError.h"
 #include "registry/StoreSchema.h"
-#include "support/TempFolders.h"
+#include "support/RegistryFixture.h"
 
 #include <filesystem>
 #include <fstream>
@@ -14,31 +14,11 @@ using namespace klv;
 
 namespace {
 
-using Names = std::vector<std::string>;
+using test::Names;
 namespace fs = std::filesystem;
 
-class StoreTest : public ::testing::Test {
+class StoreTest : public test::RegistryFixture {
 protected:
-    test::TempFolders folders;
-    std::shared_ptr<Store> store = Store::open(folders.storeFile());
-    TRegistry reg{store};
-
-    KeyId idOf(std::string_view path) {
-        EXPECT_TRUE(reg.OpenKeyAnyAccess(path, false)) << path;
-        return reg.CurrentKeyId().value_or(0);
-    }
-    Names subKeys(std::string_view path) {
-        Names list;
-        if (reg.OpenKeyAnyAccess(path, false))
-            reg.ListSubKeys(list);
-        return list;
-    }
-    Names valueNames(std::string_view path) {
-        Names list;
-        if (reg.OpenKeyAnyAccess(path, false))
-            reg.ListValues(list);
-        return list;
-    }
     KeyInfo infoOf(std::string_view path) {
         KeyInfo info;
         EXPECT_TRUE(reg.OpenKeyAnyAccess(path, false) && reg.QueryKeyInfo(info)) << path;
