@@ -112,7 +112,8 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
             base.remove_prefix(1);
         if (pathTrailing_ && !base.empty())
             base.remove_suffix(1);
-        canonical.append(base).append("\\");
+        if (!base.empty())
+            canonical.append(base).append("\\");
     }
     canonical.append(path);
     const std::uint64_t gen = store_->generation();

@@ -263,21 +263,20 @@ struct Store::Impl {
             return p.children;
         p.children.clear();
         if (p.rec.subKeys > 0) {
+            // Node references stay valid while the map grows; only iterators do not.
+            p.children.reserve(p.rec.subKeys);
+            p.childByFold.reserve(p.rec.subKeys);
             SqlStatement::Use u(selChildren);
             u.bind(1, pid);
-            std::vector<KeyId> ids;
             while (u.step()) {
                 Node& c = remember(readKey(u), u.blob(1));
-                c.posInParent = ids.size();
-                ids.push_back(c.rec.id);
+                c.posInParent = p.children.size();
+                p.children.push_back(c.rec.id);
             }
-            Node& again = nodes.at(pid); // rehashing may have moved nodes
-            again.children = std::move(ids);
         }
-        Node& done = nodes.at(pid);
-        done.childrenLoaded = true;
-        done.childMapComplete = true;
-        return done.children;
+        p.childrenLoaded = true;
+        p.childMapComplete = true;
+        return p.children;
     }
 
     void addValue(Node& n, RawValue v, std::string fold) {
