@@ -9,9 +9,12 @@
 namespace {
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: klovante_bench generate <system folder> [--fanout N] [--depth N] [--values N]\n"
-                 "       klovante_bench walk <system folder>\n");
+    std::fprintf(
+        stderr,
+        "usage: klovante_bench generate <system folder> [--fanout N] [--depth N] [--values N]\n"
+        "       klovante_bench walk <system folder>\n"
+        "       klovante_bench regfiles <system folder> [--fanout N] [--depth N] [--values N]\n"
+        "       klovante_bench gui <system folder>\n");
 }
 
 } // namespace
@@ -27,6 +30,10 @@ int main(int argc, char** argv) {
             return klv::bench::runGenerate(args);
         if (!std::strcmp(argv[1], "walk"))
             return klv::bench::runWalk(args);
+        if (!std::strcmp(argv[1], "gui"))
+            return klv::bench::runGui(args);
+        if (!std::strcmp(argv[1], "regfiles"))
+            return klv::bench::runRegFiles(args);
         usage();
         return 2;
     } catch (const klv::RegistryError& e) {

@@ -47,5 +47,7 @@ GenerateResult generateRegistry(const std::filesystem::path& storeFile, const Ge
 
 int runGenerate(const Args& args);
 int runWalk(const Args& args);
+int runGui(const Args& args);
+int runRegFiles(const Args& args);
 
 } // namespace klv::bench

@@ -9,6 +9,7 @@
 #include "platform/Folders.h"
 #include "platform/PlatformFamily.h"
 #include "platform/ProgramVersion.h"
+#include "regfiles/RegistryPrograms.h"
 #include "registry/RegistryError.h"
 
 #include <QAction>
@@ -147,6 +148,8 @@ void TForm1::firstStart() {
     ensureFolderNoCase(home, "UNDO");
     DriveMap drives(systemFolder());
     drives.ensureDefaults(home);
+    // The registry editor programs; without them the features that need them say so.
+    ensureRegistryPrograms(systemFolder());
     for (char letter = 'A'; letter <= 'E'; ++letter) {
         if (drives.kind(letter) == DriveKind::Removable) {
             settings_.writeString("SETUP", "FLOPPY", std::string(1, letter));

@@ -239,6 +239,17 @@ std::string utf16ToUtf8(std::string_view utf16le) {
     return replacing(Codec::Utf16ToUtf8, utf16le, kReplacementUtf8, skipBadUtf16);
 }
 
+bool equalsAsciiNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
 std::string cp932Upper(std::string_view s) {
     std::string out;
     cp932UpperInto(s, out);

@@ -42,6 +42,9 @@ std::string cp932ToUtf16(std::string_view cp932);
 std::string utf8ToUtf16(std::string_view utf8);
 std::string utf16ToUtf8(std::string_view utf16le);
 
+// Equality of two texts without regard to the case of ASCII letters.
+bool equalsAsciiNoCase(std::string_view a, std::string_view b);
+
 // Upper-cases single-byte ASCII letters; double-byte characters are stepped over whole, so a
 // trail byte that happens to be a letter code is never changed.
 std::string cp932Upper(std::string_view s);

@@ -1,5 +1,7 @@
 #include "platform/Folders.h"
 
+#include "platform/Encoding.h"
+
 #include <cstdlib>
 #include <pwd.h>
 #include <string>
@@ -32,17 +34,6 @@ fs::path xdgDataHome() {
     if (const char* data = nonEmptyEnv("XDG_DATA_HOME"); data && *data == '/')
         return data;
     return homeFolder() / ".local" / "share";
-}
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -82,7 +73,7 @@ std::optional<fs::path> findNoCase(const fs::path& folder, std::string_view name
     std::optional<fs::path> best;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path& entry = it->path();
-        if (equalNoCase(entry.filename().native(), name) &&
+        if (equalsAsciiNoCase(entry.filename().native(), name) &&
             (!best || entry.filename() < best->filename()))
             best = entry;
     }
