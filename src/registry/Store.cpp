@@ -142,6 +142,8 @@ struct Store::Impl {
           selChildren(db, keySelect("WHERE parent = ?1 ORDER BY fold").c_str()),
           selValues(db, "SELECT key, seq, fold, name, flags, type, data FROM vals "
                         "WHERE key = ?1 ORDER BY seq"),
+          selValuesRange(db, "SELECT key, seq, fold, name, flags, type, data FROM vals "
+                             "WHERE key BETWEEN ?1 AND ?2 ORDER BY key, seq"),
           selSiblingValues(db, "SELECT k.id, v.seq, v.fold, v.name, v.flags, v.type, v.data "
                                "FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent = ?1 "
                                "ORDER BY k.fold, v.seq"),
@@ -167,8 +169,8 @@ struct Store::Impl {
           commit(db, "COMMIT"), rollback(db, "ROLLBACK") {}
 
     ChangeWatch watch;
-    SqlStatement selKeyById, selChild, selChildren, selValues, selSiblingValues, selMaxSeq,
-        selNextId, updNextId;
+    SqlStatement selKeyById, selChild, selChildren, selValues, selValuesRange, selSiblingValues,
+        selMaxSeq, selNextId, updNextId;
     SqlStatement insKey, delKey, delKeyValues, upsertValue, delValue, updAggregates, updMaxSub,
         updAccess;
     SqlStatement begin, commit, rollback;
@@ -324,6 +326,30 @@ struct Store::Impl {
                 startValues(c->second);
                 fresh.push_back(&c->second);
             }
+        }
+        if (fresh.empty())
+            return;
+        // Siblings made one after another have neighbouring ids, and their values then lie
+        // together in the file: one range read instead of a search per key.
+        std::vector<std::pair<KeyId, Node*>> byId;
+        byId.reserve(fresh.size());
+        for (Node* f : fresh)
+            byId.emplace_back(f->rec.id, f);
+        std::sort(byId.begin(), byId.end());
+        const KeyId lo = byId.front().first;
+        const KeyId hi = byId.back().first;
+        if (static_cast<std::size_t>(hi - lo) < 2 * byId.size() + 8) {
+            SqlStatement::Use u(selValuesRange);
+            u.bind(1, lo).bind(2, hi);
+            std::size_t i = 0;
+            while (u.step()) {
+                const KeyId k = u.i64(0);
+                while (i < byId.size() && byId[i].first < k)
+                    ++i;
+                if (i < byId.size() && byId[i].first == k)
+                    addValue(*byId[i].second, readValue(u), std::string(u.blob(2)));
+            }
+            return;
         }
         SqlStatement::Use u(selSiblingValues);
         u.bind(1, n.rec.parent);

@@ -457,3 +457,27 @@ TEST_F(StoreTest, RefusesFilesItCannotUse) {
     EXPECT_THROW(Store::open(missing, Store::Options{false, false}), StoreError);
     EXPECT_FALSE(fs::exists(missing));
 }
+
+TEST_F(StoreTest, SiblingsValuesLoadRightWhateverOrderTheirKeysWereMadeIn) {
+    // Keys made in between siblings (Q, the subkeys of a) lie in the siblings' id range; their
+    // values must not land on a sibling. Values of a sibling read before stay as they are.
+    for (const char* k : {"\\P\\a", "\\Q", "\\P\\a\\deep", "\\P\\b", "\\P\\c"}) {
+        ASSERT_TRUE(reg.OpenKey(k, true)) << k;
+        reg.WriteString("v", k);
+        reg.WriteInteger("n", static_cast<std::uint32_t>(std::string(k).size()));
+    }
+    for (int round = 0; round < 2; ++round) {
+        store->dropCache();
+        if (round == 1) { // one sibling's values already in memory
+            ASSERT_TRUE(reg.OpenKey("\\P\\b", false));
+            EXPECT_EQ(reg.ReadText("v"), "\\P\\b");
+        }
+        EXPECT_EQ(subKeys("\\P"), (Names{"a", "b", "c"}));
+        for (const char* k : {"\\P\\a", "\\P\\b", "\\P\\c", "\\Q", "\\P\\a\\deep"}) {
+            ASSERT_TRUE(reg.OpenKey(k, false));
+            EXPECT_EQ(valueNames(k), (Names{"v", "n"})) << k;
+            EXPECT_EQ(reg.ReadText("v"), k);
+            EXPECT_EQ(reg.ReadDword("n"), std::string(k).size());
+        }
+    }
+}
