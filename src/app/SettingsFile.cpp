@@ -485,7 +485,8 @@ void SettingsFile::eraseSection(std::string_view section) {
 std::vector<std::string> SettingsFile::sectionKeys(std::string_view section) const {
     const SectionSnapshot snapshot(file_, section);
     std::vector<std::string> keys;
-    for (const auto& [name, value] : snapshot.entries()) {
+    for (const auto& entry : snapshot.entries()) {
+        const auto& name = entry.first;
         const bool seen = std::any_of(keys.begin(), keys.end(),
                                       [&](const std::string& k) { return sameName(k, name); });
         if (!seen)
