@@ -1,6 +1,7 @@
 // klovante: the registry editor. Wires the application and the main window together.
 #include "app/DialogService.h"
 #include "app/Form1.h"
+#include "app/QtTranslations.h"
 #include "app/SelfTest.h"
 #include "app/TextBridge.h"
 
@@ -11,6 +12,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quimbo Registry Editor"));
+    klv::installQtTranslations(app);
     QStringList args = QApplication::arguments();
     args.removeFirst();
     try {

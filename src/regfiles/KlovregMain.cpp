@@ -1,4 +1,5 @@
 // klovreg: wires the command to a user interface; everything else is in KlovregCommand.
+#include "app/QtTranslations.h"
 #include "regfiles/DialogKlovregUi.h"
 #include "regfiles/KlovregCommand.h"
 #include "regfiles/TerminalKlovregUi.h"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     const klv::KlovregSetup setup = klv::KlovregSetup::forProcess(argv[0]);
     if (command.asksUser() && hasDisplay()) {
         QApplication app(argc, argv);
+        klv::installQtTranslations(app);
         klv::DialogKlovregUi ui;
         return command.run(setup, ui);
     }
