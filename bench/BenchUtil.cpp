@@ -31,6 +31,14 @@ Args parseArgs(int argc, char** argv, int first) {
     return a;
 }
 
+GenerateShape shapeFromArgs(const Args& args) {
+    GenerateShape shape;
+    shape.fanout = static_cast<int>(args.option("fanout", shape.fanout));
+    shape.depth = static_cast<int>(args.option("depth", shape.depth));
+    shape.values = static_cast<int>(args.option("values", shape.values));
+    return shape;
+}
+
 std::filesystem::path storeFileIn(const std::filesystem::path& systemFolder) {
     return findNoCase(systemFolder, "SYSTEM.DAT").value_or(systemFolder / "SYSTEM.DAT");
 }

@@ -31,7 +31,7 @@ Args parseArgs(int argc, char** argv, int first);
 
 std::filesystem::path storeFileIn(const std::filesystem::path& systemFolder);
 
-struct GenerateSpec {
+struct GenerateShape {
     int fanout = 10;
     int depth = 6;
     int values = 3;
@@ -43,7 +43,9 @@ struct GenerateResult {
 };
 // Writes the synthetic registry under HKEY_LOCAL_MACHINE\Bench into a new store file (an
 // existing one is replaced), in one transaction.
-GenerateResult generateRegistry(const std::filesystem::path& storeFile, const GenerateSpec& spec);
+// The shape given by --fanout, --depth and --values, the defaults for the rest.
+GenerateShape shapeFromArgs(const Args& args);
+GenerateResult generateRegistry(const std::filesystem::path& storeFile, const GenerateShape& shape);
 
 int runGenerate(const Args& args);
 int runWalk(const Args& args);

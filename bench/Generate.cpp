@@ -9,13 +9,14 @@
 
 namespace klv::bench {
 
-GenerateResult generateRegistry(const std::filesystem::path& storeFile, const GenerateSpec& spec) {
+GenerateResult generateRegistry(const std::filesystem::path& storeFile,
+                                const GenerateShape& shape) {
     for (const char* suffix : {"", "-wal", "-shm"})
         std::filesystem::remove(storeFile.string() + suffix);
     auto store = Store::open(storeFile);
     Stopwatch sw;
     const SyntheticCounts counts =
-        writeSyntheticRegistry(*store, SyntheticSpec{spec.fanout, spec.depth, spec.values});
+        writeSyntheticRegistry(*store, SyntheticShape{shape.fanout, shape.depth, shape.values});
     sqlite3_wal_checkpoint_v2(store->db(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     GenerateResult result;
     result.keys = counts.keys;
@@ -29,12 +30,9 @@ int runGenerate(const Args& args) {
         throw std::runtime_error("generate needs a system folder");
     const std::filesystem::path dir = args.positional[0];
     std::filesystem::create_directories(dir);
-    GenerateSpec spec;
-    spec.fanout = static_cast<int>(args.option("fanout", spec.fanout));
-    spec.depth = static_cast<int>(args.option("depth", spec.depth));
-    spec.values = static_cast<int>(args.option("values", spec.values));
+    const GenerateShape shape = shapeFromArgs(args);
     const auto file = storeFileIn(dir);
-    const GenerateResult r = generateRegistry(file, spec);
+    const GenerateResult r = generateRegistry(file, shape);
     std::printf("generated %s: %llu keys, %llu values in %.2f s (%.0f keys/s, %.0f values/s), "
                 "file %.1f MB, peak memory %.0f MiB\n",
                 file.c_str(), static_cast<unsigned long long>(r.keys),

@@ -122,12 +122,9 @@ int runRegFiles(const Args& args) {
         throw std::runtime_error("regfiles needs a system folder");
     const fs::path dir = args.positional[0];
     fs::create_directories(dir);
-    GenerateSpec spec;
-    spec.fanout = static_cast<int>(args.option("fanout", spec.fanout));
-    spec.depth = static_cast<int>(args.option("depth", spec.depth));
-    spec.values = static_cast<int>(args.option("values", spec.values));
+    const GenerateShape shape = shapeFromArgs(args);
     const fs::path file = storeFileIn(dir);
-    const GenerateResult g = generateRegistry(file, spec);
+    const GenerateResult g = generateRegistry(file, shape);
     std::printf("generate (bulk load): %llu keys, %llu values in %.2f s\n",
                 static_cast<unsigned long long>(g.keys), static_cast<unsigned long long>(g.values),
                 g.seconds);

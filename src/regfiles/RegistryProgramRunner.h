@@ -16,7 +16,7 @@ public:
     };
 
     // Waited run of the registry editor, started in the system folder, with `parameters` as
-    // the design builds them (" /E \"file\" \"key\""). The hourglass cursor shows and the
+    // the windows build them (" /E \"file\" \"key\""). The hourglass cursor shows and the
     // program keeps processing its events until the child has ended.
     static ProcessRunner::Result runEditorWaited(const QString& parameters);
 

@@ -20,15 +20,15 @@ std::string littleEndian(std::uint64_t n, std::size_t bytes) {
 
 class Generator {
 public:
-    Generator(Store& s, const SyntheticSpec& spec)
-        : s_(s), spec_(spec), keyWord_(sj("キー")), valueWord_(sj("値")), dataWord_(sj("データ ")),
-          table_(sj("表")) {}
+    Generator(Store& s, const SyntheticShape& shape)
+        : s_(s), shape_(shape), keyWord_(sj("キー")), valueWord_(sj("値")),
+          dataWord_(sj("データ ")), table_(sj("表")) {}
 
     void fill(KeyId key, int level) {
         writeValues(key);
-        if (level == spec_.depth)
+        if (level == shape_.depth)
             return;
-        for (int i = 0; i < spec_.fanout; ++i) {
+        for (int i = 0; i < shape_.fanout; ++i) {
             std::string name;
             if (i == 7)
                 name = table_ + std::to_string(i); // a 0x5C trail byte in the name
@@ -48,7 +48,7 @@ public:
 
 private:
     void writeValues(KeyId key) {
-        for (int j = 0; j < spec_.values; ++j) {
+        for (int j = 0; j < shape_.values; ++j) {
             const std::uint64_t n = counts.values++;
             RawValue v;
             if (j == 0 && n % 5 == 0)
@@ -86,14 +86,14 @@ private:
     }
 
     Store& s_;
-    SyntheticSpec spec_;
+    SyntheticShape shape_;
     std::string keyWord_, valueWord_, dataWord_, table_;
 };
 
 } // namespace
 
-SyntheticCounts writeSyntheticRegistry(Store& store, const SyntheticSpec& spec) {
-    Generator g(store, spec);
+SyntheticCounts writeSyntheticRegistry(Store& store, const SyntheticShape& shape) {
+    Generator g(store, shape);
     Store::Transaction txn(store);
     const KeyId top = store.createChild(Store::rootId(2), StoredName{"Bench", false});
     ++g.counts.keys;

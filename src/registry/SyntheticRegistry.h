@@ -9,7 +9,7 @@
 
 namespace klv {
 
-struct SyntheticSpec {
+struct SyntheticShape {
     int fanout = 10;
     int depth = 6;
     int values = 3;
@@ -21,6 +21,6 @@ struct SyntheticCounts {
 };
 
 // Writes the tree in one transaction (joining the caller's when one is open).
-SyntheticCounts writeSyntheticRegistry(Store& store, const SyntheticSpec& spec);
+SyntheticCounts writeSyntheticRegistry(Store& store, const SyntheticShape& shape);
 
 } // namespace klv

@@ -78,7 +78,7 @@ protected:
 };
 
 TEST_P(RoundTripTest, GeneratedRegistryComesBackByteForByte) {
-    writeSyntheticRegistry(*source, SyntheticSpec{8, 2, 8});
+    writeSyntheticRegistry(*source, SyntheticShape{8, 2, 8});
     writeOddValues(*source, GetParam() == RegFileForm::Unicode);
     std::string file;
     const ExportReport r = exportAll(*source, file);
@@ -149,7 +149,7 @@ TEST_P(RoundTripTest, KeysThatCannotBeExportedAreErrors) {
 }
 
 TEST_P(RoundTripTest, ThreadsShareTheWorkAndTheFileComesOutTheSame) {
-    writeSyntheticRegistry(*source, SyntheticSpec{6, 3, 3});
+    writeSyntheticRegistry(*source, SyntheticShape{6, 3, 3});
     seedRegistry(*source);
     std::vector<std::string> files;
     for (int threads : {1, 2, 3}) {
@@ -179,7 +179,7 @@ TEST_P(RoundTripTest, ThreadsShareTheWorkAndTheFileComesOutTheSame) {
 }
 
 TEST_P(RoundTripTest, AStoppedExportWritesNothing) {
-    writeSyntheticRegistry(*source, SyntheticSpec{10, 4, 1});
+    writeSyntheticRegistry(*source, SyntheticShape{10, 4, 1});
     ExportOptions o;
     o.form = GetParam();
     o.rootCount = 6;
@@ -227,7 +227,7 @@ protected:
 };
 
 TEST_F(ExportFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
-    writeSyntheticRegistry(*store, SyntheticSpec{4, 3, 3});
+    writeSyntheticRegistry(*store, SyntheticShape{4, 3, 3});
     const fs::path target = folders.root() / "backup.reg";
     { std::ofstream(target) << "old contents"; }
     RegOutputFile::setFailureForTesting(1000);
