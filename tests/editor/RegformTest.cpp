@@ -2,9 +2,11 @@
 #include "registry/Registry.h"
 #include "support/WindowTest.h"
 
+#include <QApplication>
 #include <QComboBox>
-#include <QTabWidget>
+#include <QLabel>
 #include <QStandardItemModel>
+#include <QTabWidget>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -231,4 +233,41 @@ TEST_F(RegformTest, PanelListsAreShownFromTheViewMenu) {
     EXPECT_TRUE(settings().readBool("VIEW", "FP", false));
     e.showPanelTab(3);
     EXPECT_EQ(e.PageControl1->currentWidget(), e.ListView5);
+}
+
+namespace {
+// Counts how often a widget is shown.
+class ShowCounter : public QObject {
+public:
+    int shows = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Show)
+            ++shows;
+        return false;
+    }
+};
+} // namespace
+
+TEST_F(RegformTest, TheWaitingPanelShowsWhileExpandingAndGoesAwayOnEveryWayOut) {
+    TRegform& e = editor();
+    ShowCounter counter;
+    e.Panel1->installEventFilter(&counter);
+    QTreeWidgetItem* hklm = e.TreeView1->topLevelItem(2);
+    hklm->setExpanded(true);
+    EXPECT_EQ(counter.shows, 1);
+    EXPECT_TRUE(e.Panel1->isHidden());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // A key that cannot be opened: the box, and still no panel or hourglass left behind.
+    e.NavigateTo(QStringLiteral("HKEY_LOCAL_MACHINE\\SECURITY"));
+    EXPECT_EQ(dialogs.shown.back().caption, QStringLiteral("アクセスエラー"));
+    EXPECT_TRUE(e.Panel1->isHidden());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // With ACCESS off the panel is not shown, the hourglass still is (and goes).
+    settings().writeBool("OPTION", "ACCESS", false);
+    const int before = counter.shows;
+    e.TreeView1->topLevelItem(3)->setExpanded(true);
+    EXPECT_EQ(counter.shows, before);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
