@@ -31,8 +31,8 @@ Args parseArgs(int argc, char** argv, int first) {
     return a;
 }
 
-GenerateShape shapeFromArgs(const Args& args) {
-    GenerateShape shape;
+SyntheticShape shapeFromArgs(const Args& args) {
+    SyntheticShape shape;
     shape.fanout = static_cast<int>(args.option("fanout", shape.fanout));
     shape.depth = static_cast<int>(args.option("depth", shape.depth));
     shape.values = static_cast<int>(args.option("values", shape.values));

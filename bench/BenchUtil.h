@@ -1,4 +1,6 @@
 #pragma once
+#include "registry/SyntheticRegistry.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -31,11 +33,6 @@ Args parseArgs(int argc, char** argv, int first);
 
 std::filesystem::path storeFileIn(const std::filesystem::path& systemFolder);
 
-struct GenerateShape {
-    int fanout = 10;
-    int depth = 6;
-    int values = 3;
-};
 struct GenerateResult {
     std::uint64_t keys = 0;
     std::uint64_t values = 0;
@@ -44,8 +41,9 @@ struct GenerateResult {
 // Writes the synthetic registry under HKEY_LOCAL_MACHINE\Bench into a new store file (an
 // existing one is replaced), in one transaction.
 // The shape given by --fanout, --depth and --values, the defaults for the rest.
-GenerateShape shapeFromArgs(const Args& args);
-GenerateResult generateRegistry(const std::filesystem::path& storeFile, const GenerateShape& shape);
+SyntheticShape shapeFromArgs(const Args& args);
+GenerateResult generateRegistry(const std::filesystem::path& storeFile,
+                                const SyntheticShape& shape);
 
 int runGenerate(const Args& args);
 int runWalk(const Args& args);

@@ -10,13 +10,12 @@
 namespace klv::bench {
 
 GenerateResult generateRegistry(const std::filesystem::path& storeFile,
-                                const GenerateShape& shape) {
+                                const SyntheticShape& shape) {
     for (const char* suffix : {"", "-wal", "-shm"})
         std::filesystem::remove(storeFile.string() + suffix);
     auto store = Store::open(storeFile);
     Stopwatch sw;
-    const SyntheticCounts counts =
-        writeSyntheticRegistry(*store, SyntheticShape{shape.fanout, shape.depth, shape.values});
+    const SyntheticCounts counts = writeSyntheticRegistry(*store, shape);
     sqlite3_wal_checkpoint_v2(store->db(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     GenerateResult result;
     result.keys = counts.keys;
@@ -30,7 +29,7 @@ int runGenerate(const Args& args) {
         throw std::runtime_error("generate needs a system folder");
     const std::filesystem::path dir = args.positional[0];
     std::filesystem::create_directories(dir);
-    const GenerateShape shape = shapeFromArgs(args);
+    const SyntheticShape shape = shapeFromArgs(args);
     const auto file = storeFileIn(dir);
     const GenerateResult r = generateRegistry(file, shape);
     std::printf("generated %s: %llu keys, %llu values in %.2f s (%.0f keys/s, %.0f values/s), "

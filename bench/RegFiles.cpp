@@ -122,7 +122,7 @@ int runRegFiles(const Args& args) {
         throw std::runtime_error("regfiles needs a system folder");
     const fs::path dir = args.positional[0];
     fs::create_directories(dir);
-    const GenerateShape shape = shapeFromArgs(args);
+    const SyntheticShape shape = shapeFromArgs(args);
     const fs::path file = storeFileIn(dir);
     const GenerateResult g = generateRegistry(file, shape);
     std::printf("generate (bulk load): %llu keys, %llu values in %.2f s\n",
