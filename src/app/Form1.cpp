@@ -2,6 +2,7 @@
 
 #include "app/DialogService.h"
 #include "app/ImageLists.h"
+#include "app/MenuItems.h"
 #include "app/MenuShortcuts.h"
 #include "app/TextBridge.h"
 #include "editor/Regform.h"
@@ -34,27 +35,6 @@ namespace {
 
 QString pathText(const std::filesystem::path& p) {
     return QString::fromStdString(p.string());
-}
-
-// An item of a menu; `handler` empty leaves it disabled (its feature is not there yet).
-QAction* addItem(QMenu* menu, const QString& caption, const QString& name,
-                 const QKeySequence& shortcut, std::function<void()> handler) {
-    QAction* a = menu->addAction(caption);
-    a->setObjectName(name);
-    a->setShortcut(shortcut);
-    a->setStatusTip(caption);
-    if (handler)
-        QObject::connect(a, &QAction::triggered, menu, [menu, h = std::move(handler)] {
-            // An error no command catches ends in the error box, never in the event loop.
-            try {
-                h();
-            } catch (const std::exception& e) {
-                showError(menu->window(), toQString(e.what()));
-            }
-        });
-    else
-        a->setEnabled(false);
-    return a;
 }
 
 } // namespace
@@ -215,32 +195,32 @@ void TForm1::closeEvent(QCloseEvent* e) {
 void TForm1::buildMenus() {
     QMenu* reg = new QMenu(QStringLiteral("レジストリ(&R)"), this);
     reg->setObjectName(QStringLiteral("RegistryMenu"));
-    addItem(reg, QStringLiteral("編集ウィンドウの新規作成(&N)"), QStringLiteral("NewWindow"),
-            Qt::Key_F9, [this] { N1Click(); });
-    addItem(reg, QStringLiteral("レジストリのステータスとバックアップ(&S)"),
-            QStringLiteral("StatusBackup"), Qt::Key_F4, {});
+    addMenuItem(reg, QStringLiteral("編集ウィンドウの新規作成(&N)"), QStringLiteral("NewWindow"),
+                Qt::Key_F9, [this] { N1Click(); });
+    addMenuItem(reg, QStringLiteral("レジストリのステータスとバックアップ(&S)"),
+                QStringLiteral("StatusBackup"), Qt::Key_F4, {});
     reg->addSeparator();
-    addItem(reg, QStringLiteral("レジストリチェッカー(&C)"), QStringLiteral("ScanReg"), {},
-            [this] { ScanRegClick(); });
-    addItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの再構築(&F)"),
-            QStringLiteral("ScanRegFix"), {}, [this] { ScanRegFixClick(); })
+    addMenuItem(reg, QStringLiteral("レジストリチェッカー(&C)"), QStringLiteral("ScanReg"), {},
+                [this] { ScanRegClick(); });
+    addMenuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの再構築(&F)"),
+                QStringLiteral("ScanRegFix"), {}, [this] { ScanRegFixClick(); })
         ->setEnabled(false);
-    addItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの復元(&R)"),
-            QStringLiteral("ScanRegRestore"), {}, [this] { ScanRegRestoreClick(); })
+    addMenuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの復元(&R)"),
+                QStringLiteral("ScanRegRestore"), {}, [this] { ScanRegRestoreClick(); })
         ->setEnabled(false);
     reg->addSeparator();
-    addItem(reg, QStringLiteral("レジストリ ファイルの取り込み(&I)"), QStringLiteral("Import"), {},
-            {});
-    addItem(reg, QStringLiteral("レジストリ ファイルの書き出し(&E)"), QStringLiteral("Export"), {},
-            {});
-    addItem(reg, QStringLiteral("複数のレジストリキーを 1個のレジストリファイルに書き出し(&W)"),
-            QStringLiteral("ExportMany"), {}, {});
-    addItem(reg, QStringLiteral("レジストリデータを詳細なテキストで書き出し(&T)"),
-            QStringLiteral("ExportText"), {}, {});
-    addItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"), QKeySequence(), {});
+    addMenuItem(reg, QStringLiteral("レジストリ ファイルの取り込み(&I)"), QStringLiteral("Import"),
+                {}, {});
+    addMenuItem(reg, QStringLiteral("レジストリ ファイルの書き出し(&E)"), QStringLiteral("Export"),
+                {}, {});
+    addMenuItem(reg, QStringLiteral("複数のレジストリキーを 1個のレジストリファイルに書き出し(&W)"),
+                QStringLiteral("ExportMany"), {}, {});
+    addMenuItem(reg, QStringLiteral("レジストリデータを詳細なテキストで書き出し(&T)"),
+                QStringLiteral("ExportText"), {}, {});
+    addMenuItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"), QKeySequence(), {});
     reg->addSeparator();
-    addItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"),
-            QKeySequence(Qt::ALT | Qt::Key_F4), [this] { ExitClick(); });
+    addMenuItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"),
+                QKeySequence(Qt::ALT | Qt::Key_F4), [this] { ExitClick(); });
     connect(reg, &QMenu::aboutToShow, this, [this] { RegistryMenuPopup(); });
 
     QMenu* edit = new QMenu(QStringLiteral("編集(&E)"), this);
@@ -252,30 +232,33 @@ void TForm1::buildMenus() {
 
     QMenu* search = new QMenu(QStringLiteral("検索(&S)"), this);
     search->setObjectName(QStringLiteral("SearchMenu"));
-    addItem(search, QStringLiteral("検索(&S)"), QStringLiteral("Search"),
-            QKeySequence(Qt::CTRL | Qt::Key_F), {});
-    addItem(search, QStringLiteral("クイックサーチ(&Q)"), QStringLiteral("QuickSearch"), {}, {});
-    addItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"), {}, {});
+    addMenuItem(search, QStringLiteral("検索(&S)"), QStringLiteral("Search"),
+                QKeySequence(Qt::CTRL | Qt::Key_F), {});
+    addMenuItem(search, QStringLiteral("クイックサーチ(&Q)"), QStringLiteral("QuickSearch"), {},
+                {});
+    addMenuItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"), {}, {});
     search->addSeparator();
-    addItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {},
-            {});
-    addItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
-            QStringLiteral("ChangeTracking"), {}, {});
+    addMenuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"),
+                {}, {});
+    addMenuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
+                QStringLiteral("ChangeTracking"), {}, {});
 
     QMenu* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
     script->setObjectName(QStringLiteral("ScriptMenu"));
-    addItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3, {});
-    addItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {},
-            {});
-    addItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {}, {});
-    addItem(script, QStringLiteral("QB スクリプトエディタ(&S)"), QStringLiteral("ScriptEditor"), {},
-            {});
+    addMenuItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3, {});
+    addMenuItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {},
+                {});
+    addMenuItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {},
+                {});
+    addMenuItem(script, QStringLiteral("QB スクリプトエディタ(&S)"), QStringLiteral("ScriptEditor"),
+                {}, {});
 
     QMenu* options = new QMenu(QStringLiteral("オプション(&O)"), this);
     options->setObjectName(QStringLiteral("OptionMenu"));
-    addItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8, {});
-    QAction* sb = addItem(options, QStringLiteral("ステータスバー(&S)"),
-                          QStringLiteral("StatusBarToggle"), {}, [this] { StatusBar1Click(); });
+    addMenuItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8,
+                {});
+    QAction* sb = addMenuItem(options, QStringLiteral("ステータスバー(&S)"),
+                              QStringLiteral("StatusBarToggle"), {}, [this] { StatusBar1Click(); });
     sb->setCheckable(true);
     sb->setChecked(true);
 
@@ -298,19 +281,19 @@ void TForm1::buildMenus() {
             connect(a, &QAction::triggered, this, [this, w] { mdi_->setActiveSubWindow(w); });
         }
     });
-    addItem(windowMenu_, QStringLiteral("並べて表示(&T)"), QStringLiteral("Tile"),
-            QKeySequence(Qt::CTRL | Qt::Key_N), [this] { TileClick(); });
-    addItem(windowMenu_, QStringLiteral("重ねて表示(&C)"), QStringLiteral("Cascade"), {},
-            [this] { CascadeClick(); });
-    addItem(windowMenu_, QStringLiteral("アイコンの整列(&A)"), QStringLiteral("ArrangeIcons"), {},
-            [this] { ArrangeIconsClick(); });
+    addMenuItem(windowMenu_, QStringLiteral("並べて表示(&T)"), QStringLiteral("Tile"),
+                QKeySequence(Qt::CTRL | Qt::Key_N), [this] { TileClick(); });
+    addMenuItem(windowMenu_, QStringLiteral("重ねて表示(&C)"), QStringLiteral("Cascade"), {},
+                [this] { CascadeClick(); });
+    addMenuItem(windowMenu_, QStringLiteral("アイコンの整列(&A)"), QStringLiteral("ArrangeIcons"),
+                {}, [this] { ArrangeIconsClick(); });
 
     helpMenu_ = new QMenu(QStringLiteral("ヘルプ(&H)"), this);
     helpMenu_->setObjectName(QStringLiteral("HelpMenu"));
-    addItem(helpMenu_, QStringLiteral("トピックの検索(&H)"), QStringLiteral("HelpTopics"),
-            Qt::Key_F1, [this] { HelpTopicsClick(); });
-    addItem(helpMenu_, QStringLiteral("レジストリの再構築ヘルプ(&R)"),
-            QStringLiteral("HelpRebuild"), {}, [this] { HelpRebuildClick(); });
+    addMenuItem(helpMenu_, QStringLiteral("トピックの検索(&H)"), QStringLiteral("HelpTopics"),
+                Qt::Key_F1, [this] { HelpTopicsClick(); });
+    addMenuItem(helpMenu_, QStringLiteral("レジストリの再構築ヘルプ(&R)"),
+                QStringLiteral("HelpRebuild"), {}, [this] { HelpRebuildClick(); });
 
     frameMenus_ = {reg, edit, view, search, script, options};
     showFrameMenus();

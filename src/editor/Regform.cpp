@@ -3,6 +3,7 @@
 #include "app/DialogService.h"
 #include "app/Form1.h"
 #include "app/ImageLists.h"
+#include "app/MenuItems.h"
 #include "app/MenuShortcuts.h"
 #include "app/SettingsFile.h"
 #include "app/TextBridge.h"
@@ -72,17 +73,6 @@ private:
     QLabel* panel_;
 };
 
-// Errors that reach no command are shown in the error box, as the default error display does.
-template <class F> void guarded(QWidget* w, F&& f) {
-    try {
-        f();
-    } catch (const RegistryError& e) {
-        showError(w, toQString(e.fullText()));
-    } catch (const std::exception& e) {
-        showError(w, toQString(e.what()));
-    }
-}
-
 // A multi-string's lines shown on one row; the row keeps the exact text for the editors.
 QString shownDataText(const std::string& data) {
     QString s = toQString(data);
@@ -92,19 +82,12 @@ QString shownDataText(const std::string& data) {
     return s;
 }
 
+// Each editor window's shortcuts act within that window only, so that several windows do not
+// make them ambiguous.
 QAction* menuItem(QMenu* menu, const QString& caption, const QString& name,
                   const QKeySequence& shortcut, std::function<void()> handler) {
-    QAction* a = menu->addAction(caption);
-    a->setObjectName(name);
-    a->setShortcut(shortcut);
-    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    a->setStatusTip(caption);
-    if (handler)
-        QObject::connect(a, &QAction::triggered, menu,
-                         [menu, h = std::move(handler)] { guarded(menu->window(), h); });
-    else
-        a->setEnabled(false); // arrives with its feature
-    return a;
+    return addMenuItem(menu, caption, name, shortcut, std::move(handler),
+                       Qt::WidgetWithChildrenShortcut);
 }
 
 } // namespace
@@ -366,9 +349,9 @@ void TRegform::buildAddressBar() {
     h->addWidget(ComboBox1, 1);
     h->addWidget(Button1);
     connect(Button1, &QPushButton::clicked, this,
-            [this] { guarded(this, [this] { Button1Click(); }); });
+            [this] { runGuarded(this, [this] { Button1Click(); }); });
     connect(ComboBox1->lineEdit(), &QLineEdit::returnPressed, this,
-            [this] { guarded(this, [this] { Button1Click(); }); });
+            [this] { runGuarded(this, [this] { Button1Click(); }); });
     static_cast<QVBoxLayout*>(layout())->addWidget(bar);
 }
 
@@ -384,11 +367,11 @@ void TRegform::buildPanes() {
     TreeView1->setUniformRowHeights(true);
     TreeView1->setIconSize(QSize(16, 16));
     connect(TreeView1, &QTreeWidget::itemExpanded, this,
-            [this](QTreeWidgetItem* n) { guarded(this, [&] { TreeView1Expanding(n); }); });
+            [this](QTreeWidgetItem* n) { runGuarded(this, [&] { TreeView1Expanding(n); }); });
     connect(TreeView1, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* n, QTreeWidgetItem*) {
                 if (n)
-                    guarded(this, [&] { TreeView1Change(n); });
+                    runGuarded(this, [&] { TreeView1Change(n); });
             });
     connect(TreeView1, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* n) { SelectedImageIndex = n->data(0, kImageRole).toInt(); });
@@ -633,14 +616,14 @@ void TRegform::navigate(const QString& text, bool ignoreCase) {
 }
 
 void TRegform::NavigateTo(const QString& keyPathText) {
-    guarded(this, [&] {
+    runGuarded(this, [&] {
         navigate(keyPathText, false);
         applyPendingValueSelection();
     });
 }
 
 void TRegform::NavigateFromAddress(const QString& keyPathText) {
-    guarded(this, [&] { navigate(keyPathText, true); });
+    runGuarded(this, [&] { navigate(keyPathText, true); });
 }
 
 void TRegform::applyPendingValueSelection() {
@@ -705,7 +688,7 @@ void TRegform::RefreshClick() {
 
 void TRegform::RefreshListClick() {
     if (QTreeWidgetItem* n = TreeView1->currentItem())
-        guarded(this, [&] { fillValueList(rootOf(n), subPathOf(n), true); });
+        runGuarded(this, [&] { fillValueList(rootOf(n), subPathOf(n), true); });
 }
 
 void TRegform::expandAllBelow(QTreeWidgetItem* node) {
@@ -726,7 +709,7 @@ void TRegform::ExpandAllClick() {
     if (DialogService::instance().message(this, QStringLiteral("確認"), text, MsgIcon::Question,
                                           MsgButtons::OkCancel) != MsgAnswer::Ok)
         return;
-    guarded(this, [&] { expandAllBelow(n); });
+    runGuarded(this, [&] { expandAllBelow(n); });
 }
 
 void TRegform::CollapseAllClick() {
@@ -780,7 +763,7 @@ void TRegform::FormActivate() {
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(text);
     // The list again for the caption's key, which may have changed meanwhile.
-    guarded(this, [&] {
+    runGuarded(this, [&] {
         const auto cp = toCp932(caption_);
         if (!cp)
             return;
@@ -795,7 +778,7 @@ void TRegform::closeEvent(QCloseEvent* e) {
     for (const QString& s : addressHistory())
         if (auto cp = toCp932(s))
             list.push_back(*cp);
-    guarded(this, [&] { form1_.settings().writeList("HISTRY", "0", list); });
+    runGuarded(this, [&] { form1_.settings().writeList("HISTRY", "0", list); });
     QWidget::closeEvent(e);
 }
 
