@@ -5,6 +5,7 @@
 #include "regfiles/RegFileError.h"
 
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 namespace klv {
@@ -55,13 +56,9 @@ public:
 
     RegFileForm run() {
         const RegFileForm form = header();
-        while (nextLine()) {
-            const std::size_t i = skipBlanks(ls_);
-            if (i == le_)
-                continue;
+        while (const auto start = nextContentLine()) {
+            const std::size_t i = *start;
             const unsigned c = unit(i);
-            if (c == ';' || c == '#')
-                continue;
             if (c == '[')
                 keyLine(i + 1);
             else if (c == '"' || c == '@')
@@ -481,7 +478,10 @@ private:
     }
 
     // Finds the line that continues a hex list; blank and comment lines may come between.
-    bool continuation() {
+    bool continuation() { return nextContentLine().has_value(); }
+
+    // Moves to the next line that is neither blank nor a comment; where its text begins.
+    std::optional<std::size_t> nextContentLine() {
         while (nextLine()) {
             const std::size_t i = skipBlanks(ls_);
             if (i == le_)
@@ -489,9 +489,9 @@ private:
             const unsigned c = unit(i);
             if (c == ';' || c == '#')
                 continue;
-            return true;
+            return i;
         }
-        return false;
+        return std::nullopt;
     }
 
     // hex(1), hex(2), hex(7): CP932 bytes in a CP932 file, UTF-16LE in a UTF-16 file; a text

@@ -1,6 +1,6 @@
 #include "editor/Regform.h"
-#include "platform/AtomicFile.h"
 #include "support/WindowTest.h"
+#include "support/WriteFailure.h"
 
 #include <QAction>
 #include <QMenu>
@@ -150,11 +150,12 @@ TEST_F(Form1Test, ClosingKeepsThePlacementOnlyWhileSaveIsOn) {
 
 TEST_F(Form1Test, ASettingsFileThatCannotBeWrittenGivesAnErrorBoxNotACrash) {
     TForm1& f = start();
-    setWriteFailureForTesting(0); // the disk is full
     QAction* toggle = f.findAction(QStringLiteral("StatusBarToggle"));
     ASSERT_NE(toggle, nullptr);
-    toggle->trigger();
-    setWriteFailureForTesting(std::nullopt);
+    {
+        test::WriteFailure full(0); // the disk is full
+        toggle->trigger();
+    }
     ASSERT_FALSE(dialogs.shown.empty());
     EXPECT_EQ(dialogs.shown.back().caption, QStringLiteral("エラー"));
     EXPECT_TRUE(settings().readBool("VIEW", "SB", true)); // the old value is still there

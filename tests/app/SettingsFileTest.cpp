@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Encoding.h"
 #include "support/TempFolders.h"
+#include "support/WriteFailure.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@ namespace fs = std::filesystem;
 using namespace klv;
 
 namespace {
+
+using klv::test::WriteFailure;
 
 using Strings = std::vector<std::string>;
 
@@ -28,14 +31,6 @@ protected:
         std::ifstream in(ini, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-};
-
-class WriteFailure {
-public:
-    explicit WriteFailure(std::size_t failAfterBytes) { setWriteFailureForTesting(failAfterBytes); }
-    ~WriteFailure() { setWriteFailureForTesting(std::nullopt); }
-    WriteFailure(const WriteFailure&) = delete;
-    WriteFailure& operator=(const WriteFailure&) = delete;
 };
 
 } // namespace

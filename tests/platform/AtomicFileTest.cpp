@@ -1,4 +1,5 @@
 #include "platform/AtomicFile.h"
+#include "support/WriteFailure.h"
 
 #include "platform/Encoding.h"
 #include "support/TempFolders.h"
@@ -15,14 +16,7 @@ using namespace klv;
 
 namespace {
 
-// Injects a full device for the life of the object.
-class WriteFailure {
-public:
-    explicit WriteFailure(std::size_t failAfterBytes) { setWriteFailureForTesting(failAfterBytes); }
-    ~WriteFailure() { setWriteFailureForTesting(std::nullopt); }
-    WriteFailure(const WriteFailure&) = delete;
-    WriteFailure& operator=(const WriteFailure&) = delete;
-};
+using klv::test::WriteFailure;
 
 std::string fileBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
