@@ -1,6 +1,6 @@
 // klovante_bench: measures the program's heavy paths on large synthetic registries.
 #include "BenchUtil.h"
-#include "registry/RegistryError.h"
+#include "core/registry/RegistryError.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "BenchUtil.h"
 
-#include "platform/Folders.h"
+#include "core/platform/Folders.h"
 
 #include <sys/resource.h>
 

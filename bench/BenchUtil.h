@@ -1,5 +1,5 @@
 #pragma once
-#include "registry/SyntheticRegistry.h"
+#include "core/registry/SyntheticRegistry.h"
 
 #include <chrono>
 #include <cstdint>

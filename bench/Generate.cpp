@@ -1,7 +1,7 @@
 #include "BenchUtil.h"
 
-#include "registry/Store.h"
-#include "registry/SyntheticRegistry.h"
+#include "core/registry/Store.h"
+#include "core/registry/SyntheticRegistry.h"
 
 #include <cstdio>
 #include <sqlite3.h>

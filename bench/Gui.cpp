@@ -2,10 +2,10 @@
 // store's own time for the same enumeration.
 #include "BenchUtil.h"
 
-#include "app/Form1.h"
-#include "editor/KeyBrowser.h"
-#include "editor/Regform.h"
-#include "registry/Registry.h"
+#include "core/registry/KeyBrowser.h"
+#include "core/registry/Registry.h"
+#include "gui/editor/Regform.h"
+#include "gui/frame/Form1.h"
 
 #include <QApplication>
 #include <QStandardItemModel>

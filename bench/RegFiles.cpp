@@ -2,9 +2,9 @@
 // a file of the same size and against the store's own bulk load of the same registry.
 #include "BenchUtil.h"
 
-#include "regfiles/RegExporter.h"
-#include "regfiles/RegImporter.h"
-#include "registry/Store.h"
+#include "core/regfiles/RegExporter.h"
+#include "core/regfiles/RegImporter.h"
+#include "core/registry/Store.h"
 
 #include <algorithm>
 #include <cerrno>

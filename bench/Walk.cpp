@@ -1,8 +1,8 @@
 #include "BenchUtil.h"
 
-#include "platform/PlatformFamily.h"
-#include "registry/Registry.h"
-#include "registry/RegistryWalker.h"
+#include "core/platform/PlatformFamily.h"
+#include "core/registry/Registry.h"
+#include "core/registry/RegistryWalker.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,12 +1,12 @@
 // libFuzzer target: registry files of any shape are read, imported into a store (inside a
 // transaction that is rolled back), and whatever was imported is written out again in both
 // forms and must read back without an error.
-#include "regfiles/RegExporter.h"
-#include "regfiles/RegFileError.h"
-#include "regfiles/RegFileReader.h"
-#include "regfiles/RegImporter.h"
-#include "registry/RegistryError.h"
-#include "registry/Store.h"
+#include "core/regfiles/RegExporter.h"
+#include "core/regfiles/RegFileError.h"
+#include "core/regfiles/RegFileReader.h"
+#include "core/regfiles/RegImporter.h"
+#include "core/registry/RegistryError.h"
+#include "core/registry/Store.h"
 
 #include <cstdint>
 #include <cstdlib>

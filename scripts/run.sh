@@ -8,8 +8,8 @@ klovante_install_deps
 klovante_build "$KLOVANTE_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
     echo "Built. No display to show the window on: run this from a desktop session, or try" >&2
-    echo "  xvfb-run $KLOVANTE_ROOT/build/src/klovante   or" >&2
-    echo "  QT_QPA_PLATFORM=offscreen $KLOVANTE_ROOT/build/src/klovante --self-test" >&2
+    echo "  xvfb-run $KLOVANTE_ROOT/build/bin/klovante   or" >&2
+    echo "  QT_QPA_PLATFORM=offscreen $KLOVANTE_ROOT/build/bin/klovante --self-test" >&2
     exit 1
 fi
-exec "$KLOVANTE_ROOT/build/src/klovante" "$@"
+exec "$KLOVANTE_ROOT/build/bin/klovante" "$@"

@@ -1,6 +1,6 @@
 #pragma once
 // A dialog service for tests: answers from queues and records every message shown.
-#include "app/DialogService.h"
+#include "gui/widgets/DialogService.h"
 
 #include <QStringList>
 #include <deque>

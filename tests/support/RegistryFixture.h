@@ -1,7 +1,7 @@
 #pragma once
 // A fresh, empty store in temporary folders with one access object on it, and the listings
 // the registry tests compare.
-#include "registry/Registry.h"
+#include "core/registry/Registry.h"
 #include "support/TempFolders.h"
 
 #include <gtest/gtest.h>

@@ -12,9 +12,9 @@
 // each commit prints how many transactions it has committed.
 //
 // Exit codes: 0 done, 1 error (on stderr), 2 bad command line, 3 key or value missing.
-#include "platform/Encoding.h"
-#include "registry/Registry.h"
-#include "registry/RegistryError.h"
+#include "core/platform/Encoding.h"
+#include "core/registry/Registry.h"
+#include "core/registry/RegistryError.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // Fixture of the window tests: fresh program and system folders (so a first start, with a
 // freshly seeded registry), the test dialog service, and the main window started with
 // arguments.
-#include "app/Form1.h"
-#include "app/SettingsFile.h"
-#include "registry/Store.h"
+#include "core/registry/Store.h"
+#include "core/settings/SettingsFile.h"
+#include "gui/frame/Form1.h"
 #include "support/FakeDialogs.h"
 #include "support/TempFolders.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // Injects a full device into the atomic file writer for the life of the object.
-#include "platform/AtomicFile.h"
+#include "core/platform/AtomicFile.h"
 
 #include <cstddef>
 #include <optional>

@@ -1,0 +1,203 @@
+#include "core/platform/AtomicFile.h"
+
+#include "core/platform/Encoding.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace fs = std::filesystem;
+
+namespace klv {
+namespace {
+
+// -1: no failure injected.
+std::atomic<std::int64_t> g_failAfterBytes{-1};
+
+// The system's text for errno in CP932; the locale may give UTF-8 or something else.
+std::string systemReason(int err) {
+    char buf[256];
+    const std::string text = strerror_r(err, buf, sizeof buf);
+    if (auto cp932 = tryUtf8ToCp932(text))
+        return *cp932;
+    if (const char* name = strerrorname_np(err))
+        return name;
+    return "errno " + std::to_string(err);
+}
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    // Closes now so that a failing close can be reported; returns 0 or errno.
+    int close() {
+        const int fd = std::exchange(fd_, -1);
+        return fd >= 0 && ::close(fd) != 0 ? errno : 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Removes the temporary file unless the rename took it over.
+class TempFile {
+public:
+    TempFile(fs::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+    ~TempFile() {
+        if (!path_.empty())
+            ::unlink(path_.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const fs::path& path() const { return path_; }
+    UniqueFd& fd() { return fd_; }
+    void release() { path_.clear(); }
+
+private:
+    fs::path path_;
+    UniqueFd fd_;
+};
+
+// The file that a write replaces: the target of a symbolic link rather than the link.
+fs::path resolveTarget(const fs::path& path) {
+    std::error_code ec;
+    if (fs::is_symlink(path, ec)) {
+        const fs::path resolved = fs::weakly_canonical(path, ec);
+        if (!ec)
+            return resolved;
+    }
+    return path;
+}
+
+TempFile createTempBeside(const fs::path& target) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Hidden, and named after the target so that a leftover from a power cut is recognisable.
+        const std::string name = "." + target.filename().string() + ".tmp" +
+                                 std::to_string(::getpid()) + "-" + std::to_string(random()) + "-" +
+                                 std::to_string(counter++);
+        const fs::path temp = folder / name;
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return TempFile(temp, fd);
+        if (errno != EEXIST)
+            throw FileWriteError(target, systemReason(errno));
+    }
+    throw FileWriteError(target, systemReason(EEXIST));
+}
+
+void writeAll(int fd, std::string_view bytes, const fs::path& target) {
+    const std::int64_t limit = g_failAfterBytes.load();
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        std::size_t chunk = bytes.size() - written;
+        if (limit >= 0) {
+            const auto budget = static_cast<std::size_t>(limit);
+            if (written >= budget)
+                throw FileWriteError(target, systemReason(ENOSPC));
+            chunk = std::min(chunk, budget - written);
+        }
+        const ssize_t n = ::write(fd, bytes.data() + written, chunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileWriteError(target, systemReason(errno));
+        }
+        written += static_cast<std::size_t>(n);
+    }
+}
+
+// Makes the rename itself durable. Some file systems cannot sync a folder; the file is already
+// in place then, so this is best effort.
+void syncFolder(const fs::path& target) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
+}
+
+} // namespace
+
+FileError::FileError(std::string message, fs::path path, std::string reason)
+    : std::runtime_error(reason.empty() ? message : message + "\r\n" + reason),
+      path_(std::move(path)), reason_(std::move(reason)) {}
+
+FileWriteError::FileWriteError(const fs::path& path, std::string reason)
+    : FileError(sj("ファイル ") + pathForMessage(path) + sj(" に書き込めません"), path,
+                std::move(reason)) {}
+
+FileReadError::FileReadError(const fs::path& path, std::string reason)
+    : FileError(sj("ファイル ") + pathForMessage(path) + sj(" を読み込めません"), path,
+                std::move(reason)) {}
+
+std::string pathForMessage(const fs::path& path) {
+    return tryUtf8ToCp932(path.native()).value_or(path.native());
+}
+
+void writeFileAtomically(const fs::path& path, std::string_view bytes) {
+    const fs::path target = resolveTarget(path);
+    TempFile temp = createTempBeside(target);
+    const int fd = temp.fd().get();
+
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0)
+        throw FileWriteError(path, systemReason(errno));
+    writeAll(fd, bytes, path);
+    if (::fsync(fd) != 0)
+        throw FileWriteError(path, systemReason(errno));
+    if (const int err = temp.fd().close())
+        throw FileWriteError(path, systemReason(err));
+    if (::rename(temp.path().c_str(), target.c_str()) != 0)
+        throw FileWriteError(path, systemReason(errno));
+    temp.release();
+    syncFolder(target);
+}
+
+std::optional<std::string> readFileBytes(const fs::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return std::nullopt;
+        throw FileReadError(path, systemReason(errno));
+    }
+    std::string bytes;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) == 0 && info.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n == 0)
+            return bytes;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileReadError(path, systemReason(errno));
+        }
+        bytes.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+void setWriteFailureForTesting(std::optional<std::size_t> failAfterBytes) {
+    constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max());
+    g_failAfterBytes =
+        failAfterBytes ? static_cast<std::int64_t>(std::min(*failAfterBytes, kMax)) : -1;
+}
+
+} // namespace klv

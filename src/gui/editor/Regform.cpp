@@ -1,0 +1,793 @@
+#include "gui/editor/Regform.h"
+
+#include "core/platform/PlatformFamily.h"
+#include "core/platform/TimeText.h"
+#include "core/registry/KeyBrowser.h"
+#include "core/registry/RegistryError.h"
+#include "core/settings/SettingsFile.h"
+#include "gui/frame/Form1.h"
+#include "gui/widgets/DialogService.h"
+#include "gui/widgets/ImageLists.h"
+#include "gui/widgets/MenuItems.h"
+#include "gui/widgets/MenuShortcuts.h"
+#include "gui/widgets/TextBridge.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace klv {
+namespace {
+
+constexpr int kDataRole = Qt::UserRole;       // root handle, or 1
+constexpr int kFilledRole = Qt::UserRole + 1; // subkeys loaded
+constexpr int kImageRole = Qt::UserRole + 2;  // 0 (full access) or 2 (read only)
+constexpr int kValueNameRole = Qt::UserRole;  // on value rows: the stored name
+constexpr int kDataTextRole = Qt::UserRole + 1;
+
+const QString& accessErrorText() {
+    static const QString t = QStringLiteral("キーへのアクセスが拒否されました。") +
+                             QStringLiteral("\n\n") +
+                             QStringLiteral("既に削除されているか、アクセス権がありません。");
+    return t;
+}
+
+// Shows the waiting panel and the hourglass while a slow expansion runs; both go away on
+// every way out.
+class WaitingPanel {
+public:
+    WaitingPanel(QLabel* panel, bool show) : panel_(show ? panel : nullptr) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        if (panel_) {
+            panel_->show();
+            panel_->raise();
+            panel_->repaint();
+        }
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    ~WaitingPanel() {
+        if (panel_)
+            panel_->hide();
+        QApplication::restoreOverrideCursor();
+    }
+    WaitingPanel(const WaitingPanel&) = delete;
+    WaitingPanel& operator=(const WaitingPanel&) = delete;
+
+private:
+    QLabel* panel_;
+};
+
+// A multi-string's lines shown on one row; the row keeps the exact text for the editors.
+QString shownDataText(const std::string& data) {
+    QString s = toQString(data);
+    if (s.endsWith(QStringLiteral("\r\n")))
+        s.chop(2);
+    s.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    return s;
+}
+
+// Each editor window's shortcuts act within that window only, so that several windows do not
+// make them ambiguous.
+QAction* menuItem(QMenu* menu, const QString& caption, const QString& name,
+                  const QKeySequence& shortcut, std::function<void()> handler) {
+    return addMenuItem(menu, caption, name, shortcut, std::move(handler),
+                       Qt::WidgetWithChildrenShortcut);
+}
+
+} // namespace
+
+TRegform::TRegform(TForm1& form1, QWidget* parent)
+    : QWidget(parent), form1_(form1), reg_(std::make_unique<TRegistry>()) {
+    setObjectName(QStringLiteral("Regform"));
+    caption_ = QStringLiteral("マイコンピュータ");
+    setWindowTitle(caption_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(1);
+    buildMenus();
+    buildToolBar();
+    layout->addWidget(ToolBar1);
+    buildAddressBar();
+    buildPanes();
+    layout->addWidget(Splitter2, 1);
+    for (QMenu* m : menus_)
+        addActions(m->actions());
+    if (form1_.settings().readBool("OPTION", "SHORTCUT", false))
+        applyMenuShortcuts(form1_.settings(), menus_);
+
+    Panel1 =
+        new QLabel(QStringLiteral("　　　　アクセスしていますので、しばらくお待ちください"), this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setStyleSheet(QStringLiteral(
+        "QLabel { background: #0000A8; color: white; font-weight: bold; padding: 10px; }"));
+    Panel1->hide();
+
+    addRootNodes();
+    // A new window starts on the first root.
+    if (TreeView1->topLevelItemCount() > 0)
+        TreeView1->setCurrentItem(TreeView1->topLevelItem(0));
+    ComboBox1->setEditText(QString());
+}
+
+TRegform::~TRegform() = default;
+
+// --- building -------------------------------------------------------------------------------
+
+void TRegform::buildMenus() {
+    TForm1& f = form1_;
+    auto* reg = new QMenu(QStringLiteral("レジストリ(&R)"), this);
+    reg->setObjectName(QStringLiteral("RegistryMenu"));
+    menuItem(reg, QStringLiteral("編集ウィンドウの新規作成(&N)"), QStringLiteral("NewWindow"),
+             Qt::Key_F9, [&f] { f.N1Click(); });
+    menuItem(reg, QStringLiteral("閉じる(&L)"), QStringLiteral("CloseWindow"), Qt::Key_End, [this] {
+        if (parentWidget())
+            parentWidget()->close();
+        else
+            close();
+    });
+    reg->addSeparator();
+    menuItem(reg, QStringLiteral("レジストリのステータスとバックアップ(&S)"),
+             QStringLiteral("StatusBackup"), Qt::Key_F4, {});
+    QAction* checker = menuItem(reg, QStringLiteral("レジストリチェッカー(&C)"),
+                                QStringLiteral("ScanReg"), {}, [&f] { f.ScanRegClick(); });
+    QAction* fix = menuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの再構築(&F)"),
+                            QStringLiteral("ScanRegFix"), {}, [&f] { f.ScanRegFixClick(); });
+    QAction* restore =
+        menuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの復元(&R)"),
+                 QStringLiteral("ScanRegRestore"), {}, [&f] { f.ScanRegRestoreClick(); });
+    fix->setEnabled(false);
+    restore->setEnabled(false);
+    connect(reg, &QMenu::aboutToShow, this,
+            [&f, checker, fix, restore] { f.updateCheckerItems(checker, fix, restore); });
+    reg->addSeparator();
+    menuItem(reg, QStringLiteral("レジストリ ファイルの取り込み(&I)"), QStringLiteral("Import"), {},
+             {});
+    menuItem(reg, QStringLiteral("レジストリ ファイルの書き出し(&E)"), QStringLiteral("Export"), {},
+             {});
+    menuItem(reg, QStringLiteral("複数のレジストリキーをレジストリファイルに書き出し(&W)"),
+             QStringLiteral("ExportMany"), {}, {});
+    menuItem(reg, QStringLiteral("レジストリデータを詳細なテキストで書き出し(&T)"),
+             QStringLiteral("ExportText"), {}, {});
+    menuItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"),
+             QKeySequence(Qt::CTRL | Qt::Key_P), {});
+    reg->addSeparator();
+    menuItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"),
+             QKeySequence(Qt::ALT | Qt::Key_F4), [&f] { f.ExitClick(); });
+
+    auto* edit = new QMenu(QStringLiteral("編集(&E)"), this);
+    edit->setObjectName(QStringLiteral("EditMenu"));
+    menuItem(edit, QStringLiteral("元に戻す(&U)"), QStringLiteral("Undo"),
+             QKeySequence(Qt::CTRL | Qt::Key_Z), {});
+    edit->addSeparator();
+    QMenu* create = edit->addMenu(QStringLiteral("新規(&N)"));
+    create->setObjectName(QStringLiteral("NewMenu"));
+    menuItem(create, QStringLiteral("キー(&K)"), QStringLiteral("NewKey"), {}, {});
+    create->addSeparator();
+    menuItem(create, QStringLiteral("文字列(&S)"), QStringLiteral("NewString"), {}, {});
+    menuItem(create, QStringLiteral("数値（DWORD値）(&D)"), QStringLiteral("NewDword"), {}, {});
+    menuItem(create, QStringLiteral("バイナリ(&B)"), QStringLiteral("NewBinary"), {}, {});
+    menuItem(create, QStringLiteral("拡張文字列(&E)"), QStringLiteral("NewExpandString"), {}, {});
+    menuItem(create, QStringLiteral("マルチ文字列(&M)"), QStringLiteral("NewMultiString"), {}, {});
+    menuItem(edit, QStringLiteral("修正(&M)"), QStringLiteral("Modify"), {}, {});
+    menuItem(edit, QStringLiteral("名前の変更(&R)"), QStringLiteral("Rename"), Qt::Key_F2, {});
+    menuItem(edit, QStringLiteral("削除(&D)"), QStringLiteral("Delete"),
+             QKeySequence(Qt::CTRL | Qt::Key_Delete), {});
+    edit->addSeparator();
+    menuItem(edit, QStringLiteral("キー名をクリップボードにコピー(&L)"),
+             QStringLiteral("CopyKeyName"), {}, {});
+    menuItem(edit, QStringLiteral("名前をクリップボードにコピー(&V)"), QStringLiteral("CopyName"),
+             {}, {});
+    menuItem(edit, QStringLiteral("データをクリップボードにコピー(&A)"), QStringLiteral("CopyData"),
+             {}, {});
+    edit->addSeparator();
+    menuItem(edit, QStringLiteral("切り取り(&T)"), QStringLiteral("CutValue"),
+             QKeySequence(Qt::CTRL | Qt::Key_X), {});
+    menuItem(edit, QStringLiteral("コピー(&C)"), QStringLiteral("CopyValue"),
+             QKeySequence(Qt::CTRL | Qt::Key_C), {});
+    menuItem(edit, QStringLiteral("貼り付け(&P)"), QStringLiteral("PasteValue"),
+             QKeySequence(Qt::CTRL | Qt::Key_V), {});
+    menuItem(edit, QStringLiteral("クイックビューワ(&Q)"), QStringLiteral("QuickViewer"), {}, {});
+    edit->addSeparator();
+    menuItem(edit, QStringLiteral("お気に入りに追加(&F)"), QStringLiteral("AddFavorite"), {}, {});
+    edit->addSeparator();
+    menuItem(edit, QStringLiteral("読みとり専用(&O)"), QStringLiteral("ReadOnly"), {}, {});
+
+    auto* search = new QMenu(QStringLiteral("検索(&S)"), this);
+    search->setObjectName(QStringLiteral("SearchMenu"));
+    menuItem(search, QStringLiteral("検索(&S)"), QStringLiteral("Search"),
+             QKeySequence(Qt::CTRL | Qt::Key_F), {});
+    QAction* quick = menuItem(search, QStringLiteral("クイックサーチ(&Q)"),
+                              QStringLiteral("QuickSearch"), {}, {});
+    menuItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"),
+             QKeySequence(Qt::CTRL | Qt::Key_R), {});
+    search->addSeparator();
+    menuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {},
+             {});
+    menuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
+             QStringLiteral("ChangeTracking"), {}, {});
+    connect(search, &QMenu::aboutToShow, this, [quick] {
+        if (isNtFamily())
+            quick->setEnabled(false);
+    });
+
+    auto* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
+    script->setObjectName(QStringLiteral("ScriptMenu"));
+    menuItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3, {});
+    menuItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {},
+             {});
+    menuItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {}, {});
+    menuItem(script, QStringLiteral("QB スクリプトエディタ(&S)"), QStringLiteral("ScriptEditor"),
+             QKeySequence(Qt::CTRL | Qt::Key_S), {});
+
+    auto* view = new QMenu(QStringLiteral("表示(&V)"), this);
+    view->setObjectName(QStringLiteral("ViewMenu"));
+    menuItem(view, QStringLiteral("選択しているキーのサブキーをすべて展開(&T)"),
+             QStringLiteral("ExpandAll"), {}, [this] { ExpandAllClick(); });
+    menuItem(view, QStringLiteral("ツリーをすべて折り畳む(&O)"), QStringLiteral("CollapseAll"), {},
+             [this] { CollapseAllClick(); });
+    view->addSeparator();
+    menuItem(view, QStringLiteral("元に戻すリストの表示(&R)"), QStringLiteral("ShowUndoList"), {},
+             [this] { showPanelTab(0); });
+    menuItem(view, QStringLiteral("お気に入りリストの表示(&F)"), QStringLiteral("ShowFavorites"),
+             {}, [this] { showPanelTab(1); });
+    menuItem(view, QStringLiteral("アクセス履歴リストの表示(&H)"), QStringLiteral("ShowHistory"),
+             {}, [this] { showPanelTab(2); });
+    view->addSeparator();
+    menuItem(view, QStringLiteral("横ならびのアイコン(&B)"), QStringLiteral("StyleLargeIcons"), {},
+             {});
+    menuItem(view, QStringLiteral("縦ならびのアイコン(&S)"), QStringLiteral("StyleSmallIcons"), {},
+             {});
+    menuItem(view, QStringLiteral("一覧(&L)"), QStringLiteral("StyleList"), {}, {});
+    menuItem(view, QStringLiteral("レポート(&P)"), QStringLiteral("StyleReport"), {}, {});
+    view->addSeparator();
+    menuItem(view, QStringLiteral("バリューホルダービューワ(&V)"),
+             QStringLiteral("ShowValueHolder"), {}, [this] { showPanelTab(3); });
+    menuItem(view, QStringLiteral("バリューホルダーのクリア(&V)"),
+             QStringLiteral("ClearValueHolder"), {}, {});
+
+    auto* options = new QMenu(QStringLiteral("オプション(&O)"), this);
+    options->setObjectName(QStringLiteral("OptionMenu"));
+    menuItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8, {});
+    menuItem(options, QStringLiteral("ツールバーのカスタマイズ(&C)"),
+             QStringLiteral("CustomizeToolbar"), {}, {});
+    menuItem(options, QStringLiteral("ショートカットキーのカスタマイズ(&M)"),
+             QStringLiteral("CustomizeShortcuts"), {}, {});
+    options->addSeparator();
+    menuItem(options, QStringLiteral("アクセス履歴の記録を一時停止(&O)"),
+             QStringLiteral("PauseHistory"), {}, {});
+    options->addSeparator();
+    menuItem(options, QStringLiteral("ツールバー(&T)"), QStringLiteral("ToolBarToggle"), {}, {});
+    menuItem(options, QStringLiteral("ステータスバー(&S)"), QStringLiteral("StatusBarToggle"), {},
+             {});
+    menuItem(options, QStringLiteral("アドレスバー(&A)"), QStringLiteral("AddressBarToggle"), {},
+             {});
+    QAction* panel =
+        menuItem(options, QStringLiteral("ファンクションパネル(&F)"),
+                 QStringLiteral("FunctionPanel"), {}, [this] { FunctionPanelClick(); });
+    panel->setCheckable(true);
+    panel->setChecked(true);
+    options->addSeparator();
+    menuItem(options, QStringLiteral("レジストリツリービューのフォントの指定(&N)"),
+             QStringLiteral("TreeFont"), {}, {});
+    menuItem(options, QStringLiteral("バリューリストビューのフォントの指定(&U)"),
+             QStringLiteral("ListFont"), {}, {});
+    menuItem(options, QStringLiteral("レジストリツリー境界の変更(&K)"),
+             QStringLiteral("TreeBoundary"), {}, {});
+    menuItem(options, QStringLiteral("ファンクションパネル境界の変更(&H)"),
+             QStringLiteral("PanelBoundary"), {}, {});
+    options->addSeparator();
+    menuItem(options, QStringLiteral("バリューリストのみ最新の情報に更新(&V)"),
+             QStringLiteral("RefreshList"), {}, [this] { RefreshListClick(); });
+    menuItem(options, QStringLiteral("最新の情報に更新(&R)"), QStringLiteral("Refresh"), Qt::Key_F5,
+             [this] { RefreshClick(); });
+
+    menus_ = {reg, edit, search, script, view, options};
+}
+
+void TRegform::buildToolBar() {
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(16, 16));
+    auto add = [this](const QString& name, ImageLists::ToolImage image) {
+        for (QMenu* m : menus_)
+            for (QAction* a : m->findChildren<QAction*>())
+                if (a->objectName() == name) {
+                    a->setIcon(ImageLists::toolImage(image));
+                    ToolBar1->addAction(a);
+                    return;
+                }
+    };
+    add(QStringLiteral("NewWindow"), ImageLists::ToolImage::NewWindow);
+    ToolBar1->addSeparator();
+    add(QStringLiteral("NewKey"), ImageLists::ToolImage::NewKey);
+    add(QStringLiteral("Delete"), ImageLists::ToolImage::Delete);
+    add(QStringLiteral("Rename"), ImageLists::ToolImage::Rename);
+    ToolBar1->addSeparator();
+    add(QStringLiteral("Search"), ImageLists::ToolImage::Search);
+    add(QStringLiteral("Export"), ImageLists::ToolImage::Export);
+    add(QStringLiteral("Import"), ImageLists::ToolImage::Import);
+    add(QStringLiteral("Print"), ImageLists::ToolImage::Print);
+    ToolBar1->addSeparator();
+    add(QStringLiteral("ExpandAll"), ImageLists::ToolImage::ExpandAll);
+    add(QStringLiteral("CollapseAll"), ImageLists::ToolImage::CollapseAll);
+    add(QStringLiteral("Refresh"), ImageLists::ToolImage::Refresh);
+    add(QStringLiteral("FunctionPanel"), ImageLists::ToolImage::FunctionPanel);
+}
+
+void TRegform::buildAddressBar() {
+    auto* bar = new QWidget(this);
+    bar->setObjectName(QStringLiteral("AddressBar"));
+    auto* h = new QHBoxLayout(bar);
+    h->setContentsMargins(4, 2, 4, 2);
+    auto* label = new QLabel(QStringLiteral("アドレス(&A) : "), bar);
+    ComboBox1 = new QComboBox(bar);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    label->setBuddy(ComboBox1);
+    Button1 = new QPushButton(QStringLiteral("移動"), bar);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setIcon(ImageLists::toolImage(ImageLists::ToolImage::Go));
+    h->addWidget(label);
+    h->addWidget(ComboBox1, 1);
+    h->addWidget(Button1);
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { runGuarded(this, [this] { Button1Click(); }); });
+    connect(ComboBox1->lineEdit(), &QLineEdit::returnPressed, this,
+            [this] { runGuarded(this, [this] { Button1Click(); }); });
+    static_cast<QVBoxLayout*>(layout())->addWidget(bar);
+}
+
+void TRegform::buildPanes() {
+    Splitter2 = new QSplitter(Qt::Vertical, this);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter1 = new QSplitter(Qt::Horizontal, Splitter2);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+
+    TreeView1 = new QTreeWidget(Splitter1);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setUniformRowHeights(true);
+    TreeView1->setIconSize(QSize(16, 16));
+    connect(TreeView1, &QTreeWidget::itemExpanded, this,
+            [this](QTreeWidgetItem* n) { runGuarded(this, [&] { TreeView1Expanding(n); }); });
+    connect(TreeView1, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* n, QTreeWidgetItem*) {
+                if (n)
+                    runGuarded(this, [&] { TreeView1Change(n); });
+            });
+    connect(TreeView1, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* n) { SelectedImageIndex = n->data(0, kImageRole).toInt(); });
+
+    ValueModel = new QStandardItemModel(0, 3, this);
+    ValueModel->setHorizontalHeaderLabels(
+        {QStringLiteral("名前"), QStringLiteral("データ"), QStringLiteral("種類")});
+    ListView1 = new QTreeView(Splitter1);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setModel(ValueModel);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setIconSize(QSize(16, 16));
+    ListView1->header()->resizeSection(0, 180);
+    ListView1->header()->resizeSection(1, 260);
+    ListView1->viewport()->setMouseTracking(true);
+    ListView1->viewport()->installEventFilter(this);
+    Splitter1->addWidget(TreeView1);
+    Splitter1->addWidget(ListView1);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({240, 480});
+
+    PageControl1 = new QTabWidget(Splitter2);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setTabPosition(QTabWidget::South);
+    auto list = [this](const QString& name, const QStringList& columns, const QString& tab,
+                       const QIcon& icon) {
+        auto* l = new QTreeWidget(PageControl1);
+        l->setObjectName(name);
+        l->setColumnCount(static_cast<int>(columns.size()));
+        l->setHeaderLabels(columns);
+        l->setRootIsDecorated(false);
+        l->setUniformRowHeights(true);
+        l->setIconSize(QSize(16, 16));
+        PageControl1->addTab(l, icon, tab);
+        return l;
+    };
+    ListView2 =
+        list(QStringLiteral("ListView2"),
+             {QStringLiteral("日時"), QStringLiteral("操作"), QStringLiteral("該当ルートキー"),
+              QStringLiteral("該当キー"), QStringLiteral("該当データ"), QStringLiteral("変更前"),
+              QStringLiteral("変更後"), QStringLiteral("アンドゥファイル")},
+             QStringLiteral("元に戻す"), ImageLists::sharedImage(ImageLists::ImgUndo));
+    ListView3 =
+        list(QStringLiteral("ListView3"), {QStringLiteral("場所"), QStringLiteral("コメント")},
+             QStringLiteral("お気に入り"), ImageLists::sharedImage(ImageLists::ImgFavorite));
+    ListView4 =
+        list(QStringLiteral("ListView4"), {QStringLiteral("日時"), QStringLiteral("履歴")},
+             QStringLiteral("アクセス履歴"), ImageLists::sharedImage(ImageLists::ImgHistory));
+    ListView5 = list(
+        QStringLiteral("ListView5"),
+        {QStringLiteral("名前"), QStringLiteral("データ"), QStringLiteral("種類"),
+         QStringLiteral("貼り付け"), QStringLiteral("保管日時"), QStringLiteral("保管元")},
+        QStringLiteral("バリューホルダー"), ImageLists::sharedImage(ImageLists::ImgValueHolder));
+    ListView4->header()->resizeSection(0, 150);
+    ListView2->header()->resizeSection(0, 150);
+    Splitter2->addWidget(Splitter1);
+    Splitter2->addWidget(PageControl1);
+    Splitter2->setStretchFactor(0, 1);
+    Splitter2->setSizes({320, 130});
+}
+
+// --- tree -----------------------------------------------------------------------------------
+
+QTreeWidgetItem* TRegform::addNode(QTreeWidgetItem* parent, const QString& text, bool hasChildren,
+                                   int image) {
+    auto* n = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeView1);
+    n->setText(0, text);
+    n->setData(0, kDataRole, 1);
+    n->setData(0, kImageRole, image);
+    n->setIcon(0, ImageLists::treeImage(image));
+    n->setChildIndicatorPolicy(hasChildren ? QTreeWidgetItem::ShowIndicator
+                                           : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    return n;
+}
+
+void TRegform::addRootNodes() {
+    const int count = std::min(form1_.rootCount(), kRootKeyCount);
+    for (int i = 0; i < count; ++i) {
+        QTreeWidgetItem* n =
+            addNode(nullptr, toQString(kRootKeys[static_cast<std::size_t>(i)].name), true, 0);
+        n->setData(0, kDataRole,
+                   static_cast<qulonglong>(kRootKeys[static_cast<std::size_t>(i)].handle));
+    }
+}
+
+RootHandle TRegform::rootOf(QTreeWidgetItem* node) const {
+    while (node->parent())
+        node = node->parent();
+    return static_cast<RootHandle>(node->data(0, kDataRole).toULongLong());
+}
+
+std::string TRegform::subPathOf(QTreeWidgetItem* node) const {
+    std::string path;
+    for (; node->parent(); node = node->parent())
+        path = "\\" + toCp932(node->text(0)).value_or(std::string()) + path;
+    return path;
+}
+
+QString TRegform::keyPathOf(QTreeWidgetItem* node) const {
+    QString path;
+    for (; node->parent(); node = node->parent())
+        path.prepend(QLatin1Char('\\') + node->text(0));
+    return node->text(0) + path;
+}
+
+void TRegform::TreeView1Expanding(QTreeWidgetItem* node) {
+    fillSubKeys(node);
+}
+
+void TRegform::fillSubKeys(QTreeWidgetItem* node) {
+    if (node->data(0, kFilledRole).toBool())
+        return;
+    WaitingPanel waiting(Panel1, form1_.settings().readBool("OPTION", "ACCESS", true));
+    ++subKeyReads_;
+    const SubKeyListing listing = listSubKeysForTree(*reg_, rootOf(node), subPathOf(node));
+    if (!listing.opened) {
+        showAccessError();
+        return;
+    }
+    const int image = listing.readOnly ? 2 : 0;
+    const QIcon icon = ImageLists::treeImage(image);
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(listing.subKeys.size()));
+    for (const SubKeyEntry& e : listing.subKeys) {
+        auto* n = new QTreeWidgetItem;
+        n->setText(0, toQString(e.name));
+        n->setData(0, kDataRole, 1);
+        n->setData(0, kImageRole, image);
+        n->setIcon(0, icon);
+        n->setChildIndicatorPolicy(e.hasSubKeys ? QTreeWidgetItem::ShowIndicator
+                                                : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+        items.append(n);
+    }
+    node->addChildren(items);
+    node->setData(0, kFilledRole, true);
+    node->setChildIndicatorPolicy(node->childCount() > 0
+                                      ? QTreeWidgetItem::ShowIndicator
+                                      : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+void TRegform::showAccessError() {
+    DialogService::instance().message(this, QStringLiteral("アクセスエラー"), accessErrorText(),
+                                      MsgIcon::Error, MsgButtons::Ok);
+}
+
+void TRegform::TreeView1Change(QTreeWidgetItem* node) {
+    selectNode(node);
+}
+
+void TRegform::selectNode(QTreeWidgetItem* node) {
+    // The selected node shows the open folder.
+    if (shownOpen_ && shownOpen_ != node)
+        shownOpen_->setIcon(0, ImageLists::treeImage(shownOpen_->data(0, kImageRole).toInt()));
+    node->setIcon(0, ImageLists::treeImage(node->data(0, kImageRole).toInt() + 1));
+    shownOpen_ = node;
+    SelectedImageIndex = node->data(0, kImageRole).toInt();
+
+    fillValueList(rootOf(node), subPathOf(node), true);
+    const QString path = keyPathOf(node);
+    caption_ = path;
+    setWindowTitle(path);
+    form1_.Edit1 = path;
+    ComboBox1->setEditText(path);
+    addHistoryRow(path);
+}
+
+bool TRegform::fillValueList(RootHandle root, const std::string& subPath, bool reportFailure) {
+    const ValueListing listing = listValuesForList(*reg_, root, subPath);
+    if (!listing.opened) {
+        if (reportFailure)
+            showAccessError();
+        return false;
+    }
+    ValueModel->removeRows(0, ValueModel->rowCount());
+    QList<QList<QStandardItem*>> rows;
+    for (const ValueRow& r : listing.rows) {
+        auto* name = new QStandardItem(ImageLists::sharedImage(r.image), toQString(r.name));
+        name->setData(toQString(r.valueName), kValueNameRole);
+        auto* data = new QStandardItem(shownDataText(r.data));
+        data->setData(toQString(r.data), kDataTextRole);
+        auto* kind = new QStandardItem(toQString(r.kind));
+        for (QStandardItem* i : {name, data, kind})
+            i->setEditable(false);
+        ValueModel->appendRow({name, data, kind});
+    }
+    if (listing.info)
+        form1_.setStatusPanel(2, toQString(keyStatusText(*listing.info)));
+    return true;
+}
+
+void TRegform::addHistoryRow(const QString& location) {
+    SettingsFile& s = form1_.settings();
+    if (s.readBool("OPTION", "SAVE", true) && s.readBool("VIEW", "STOP", false))
+        return;
+    auto* row = new QTreeWidgetItem;
+    row->setText(0, toQString(listTimeTextNow()));
+    row->setText(1, location);
+    row->setIcon(0, ImageLists::sharedImage(ImageLists::ImgHistory));
+    ListView4->insertTopLevelItem(0, row);
+    const int limit = std::max(0, s.readInt("OPTION", "HIS_3", 100));
+    while (ListView4->topLevelItemCount() > limit)
+        delete ListView4->takeTopLevelItem(limit);
+}
+
+// --- navigation -------------------------------------------------------------------------------
+
+void TRegform::navigate(const QString& text, bool ignoreCase) {
+    const auto cp = toCp932(text);
+    if (!cp) {
+        showError(this, unconvertibleTextMessage(text));
+        return;
+    }
+    if (TreeView1->topLevelItemCount() == 0)
+        return;
+    QTreeWidgetItem* selected = TreeView1->topLevelItem(0);
+    TreeView1->setCurrentItem(selected);
+    bool first = true;
+    for (const std::string& part : navigationComponents(*cp)) {
+        if (!first)
+            fillSubKeys(selected);
+        const int count = first ? TreeView1->topLevelItemCount() : selected->childCount();
+        QTreeWidgetItem* match = nullptr;
+        for (int i = 0; i < count && !match; ++i) {
+            QTreeWidgetItem* n = first ? TreeView1->topLevelItem(i) : selected->child(i);
+            const std::string name = toCp932(n->text(0)).value_or(std::string());
+            if (ignoreCase ? sameNameIgnoringCase(name, part) : name == part)
+                match = n;
+        }
+        first = false;
+        if (!match)
+            continue;
+        fillSubKeys(match);
+        for (QTreeWidgetItem* p = match->parent(); p; p = p->parent())
+            p->setExpanded(true);
+        selected = match;
+        TreeView1->setCurrentItem(match);
+    }
+    TreeView1->scrollToItem(selected);
+}
+
+void TRegform::NavigateTo(const QString& keyPathText) {
+    runGuarded(this, [&] {
+        navigate(keyPathText, false);
+        applyPendingValueSelection();
+    });
+}
+
+void TRegform::NavigateFromAddress(const QString& keyPathText) {
+    runGuarded(this, [&] { navigate(keyPathText, true); });
+}
+
+void TRegform::applyPendingValueSelection() {
+    if (form1_.Label19 != QStringLiteral("1"))
+        return;
+    ListView1->setFocus();
+    for (int r = 0; r < ValueModel->rowCount(); ++r) {
+        if (ValueModel->item(r, 0)->text() == form1_.Label18) {
+            const QModelIndex i = ValueModel->index(r, 0);
+            ListView1->setCurrentIndex(i);
+            ListView1->scrollTo(i);
+            return;
+        }
+    }
+    form1_.Label19 = QStringLiteral("0");
+}
+
+bool TRegform::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == ListView1->viewport()) {
+        if (e->type() == QEvent::MouseMove && form1_.Label19 == QStringLiteral("1"))
+            applyPendingValueSelection();
+        else if (e->type() == QEvent::MouseButtonPress)
+            form1_.Label19 = QStringLiteral("0");
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+void TRegform::addAddressEntry(const QString& text) {
+    ComboBox1->insertItem(0, text);
+    const int limit = std::max(0, form1_.settings().readInt("OPTION", "HIS_4", 10));
+    while (ComboBox1->count() > limit)
+        ComboBox1->removeItem(ComboBox1->count() - 1);
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(text);
+}
+
+QStringList TRegform::addressHistory() const {
+    QStringList l;
+    for (int i = 0; i < ComboBox1->count(); ++i)
+        l << ComboBox1->itemText(i);
+    return l;
+}
+
+void TRegform::Button1Click() {
+    const QString text = ComboBox1->currentText();
+    if (text.isEmpty())
+        return;
+    addAddressEntry(text);
+    NavigateFromAddress(text);
+}
+
+// --- refresh, expand, collapse ----------------------------------------------------------------
+
+void TRegform::RefreshClick() {
+    const QString path = caption_;
+    shownOpen_ = nullptr;
+    TreeView1->clear();
+    addRootNodes();
+    NavigateTo(path);
+    ComboBox1->setEditText(QString());
+}
+
+void TRegform::RefreshListClick() {
+    if (QTreeWidgetItem* n = TreeView1->currentItem())
+        runGuarded(this, [&] { fillValueList(rootOf(n), subPathOf(n), true); });
+}
+
+void TRegform::expandAllBelow(QTreeWidgetItem* node) {
+    fillSubKeys(node);
+    node->setExpanded(true);
+    for (int i = 0; i < node->childCount(); ++i)
+        expandAllBelow(node->child(i));
+}
+
+void TRegform::ExpandAllClick() {
+    QTreeWidgetItem* n = TreeView1->currentItem();
+    if (!n)
+        return;
+    const QString text = caption_ +
+                         QStringLiteral(" 以下のサブキーをすべて展開します。すべて展開するまで、若"
+                                        "干時間がかかる場合があります。") +
+                         QStringLiteral("\n\n") + QStringLiteral("展開を実行してよろしいですか。");
+    if (DialogService::instance().message(this, QStringLiteral("確認"), text, MsgIcon::Question,
+                                          MsgButtons::OkCancel) != MsgAnswer::Ok)
+        return;
+    runGuarded(this, [&] { expandAllBelow(n); });
+}
+
+void TRegform::CollapseAllClick() {
+    const QString text = QStringLiteral("レジストリツリーをすべて折り畳みます。") +
+                         QStringLiteral("\n\n") +
+                         QStringLiteral("折り畳みを実行してよろしいですか。");
+    if (DialogService::instance().message(this, QStringLiteral("確認"), text, MsgIcon::Question,
+                                          MsgButtons::OkCancel) != MsgAnswer::Ok)
+        return;
+    TreeView1->collapseAll();
+}
+
+void TRegform::showPanelTab(int index) {
+    if (PageControl1->isHidden())
+        FunctionPanelClick();
+    PageControl1->setCurrentIndex(index);
+}
+
+void TRegform::FunctionPanelClick() {
+    const bool show = PageControl1->isHidden();
+    PageControl1->setVisible(show);
+    for (QMenu* m : menus_)
+        for (QAction* a : m->actions())
+            if (a->objectName() == QStringLiteral("FunctionPanel"))
+                a->setChecked(show);
+    SettingsFile& s = form1_.settings();
+    if (s.readBool("OPTION", "SAVE", true))
+        s.writeBool("VIEW", "FP", show);
+}
+
+// --- life -------------------------------------------------------------------------------------
+
+void TRegform::FormShow() {
+    const QString key = form1_.keyArgument();
+    if (!key.isEmpty()) {
+        ComboBox1->setEditText(key);
+        Button1Click();
+    }
+    ComboBox1->setCurrentIndex(-1);
+    if (!key.isEmpty())
+        ComboBox1->setEditText(key);
+}
+
+void TRegform::FormActivate() {
+    // The address bar list as the other windows left it.
+    const QString text = ComboBox1->currentText();
+    const auto list = form1_.settings().readList("HISTRY", "0", {});
+    ComboBox1->clear();
+    for (const std::string& s : list)
+        ComboBox1->addItem(toQString(s));
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(text);
+    // The list again for the caption's key, which may have changed meanwhile.
+    runGuarded(this, [&] {
+        const auto cp = toCp932(caption_);
+        if (!cp)
+            return;
+        const SplitKeyPath split = splitKeyPath(*cp);
+        if (split.root)
+            fillValueList(*split.root, std::string(split.subPath), false);
+    });
+}
+
+void TRegform::closeEvent(QCloseEvent* e) {
+    std::vector<std::string> list;
+    for (const QString& s : addressHistory())
+        if (auto cp = toCp932(s))
+            list.push_back(*cp);
+    runGuarded(this, [&] { form1_.settings().writeList("HISTRY", "0", list); });
+    QWidget::closeEvent(e);
+}
+
+void TRegform::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    if (Panel1) {
+        Panel1->adjustSize();
+        Panel1->move(width() / 4, height() / 4);
+    }
+}
+
+} // namespace klv

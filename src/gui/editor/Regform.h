@@ -1,0 +1,116 @@
+#pragma once
+// The registry editor window: the key tree, filled as keys are expanded, beside the value list
+// of the selected key, with the address bar above and the function panel below.
+#include "core/registry/Registry.h"
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QStandardItemModel;
+class QTabWidget;
+class QToolBar;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace klv {
+
+class TForm1;
+
+class TRegform : public QWidget {
+    Q_OBJECT
+public:
+    explicit TRegform(TForm1& form1, QWidget* parent = nullptr);
+    ~TRegform() override;
+
+    // Controls, by their component names.
+    QToolBar* ToolBar1 = nullptr;
+    QComboBox* ComboBox1 = nullptr; // address bar
+    QPushButton* Button1 = nullptr; // "移動"
+    QTreeWidget* TreeView1 = nullptr;
+    QTreeView* ListView1 = nullptr; // value list
+    QStandardItemModel* ValueModel = nullptr;
+    QTabWidget* PageControl1 = nullptr; // function panel
+    QTreeWidget* ListView2 = nullptr;   // undo log
+    QTreeWidget* ListView3 = nullptr;   // favorites
+    QTreeWidget* ListView4 = nullptr;   // access history
+    QTreeWidget* ListView5 = nullptr;   // value holder
+    QLabel* Panel1 = nullptr;           // waiting panel
+
+    // The key path text of the selected key ("マイコンピュータ" before the first selection).
+    QString caption() const { return caption_; }
+    // Image index of the selected node (2: a key below one opened for reading only).
+    int SelectedImageIndex = 0;
+
+    std::vector<QMenu*> menus() const { return menus_; }
+
+    // Programmatic navigation (exact names), then the pending value selection.
+    void NavigateTo(const QString& keyPathText);
+    // Address bar navigation (names without regard to case).
+    void NavigateFromAddress(const QString& keyPathText);
+
+    // Handlers.
+    void FormShow();
+    void FormActivate();
+    void Button1Click();
+    void TreeView1Expanding(QTreeWidgetItem* node);
+    void TreeView1Change(QTreeWidgetItem* node);
+    void RefreshClick();       // 最新の情報に更新(&R)
+    void RefreshListClick();   // バリューリストのみ最新の情報に更新(&V)
+    void ExpandAllClick();     // 選択しているキーのサブキーをすべて展開(&T)
+    void CollapseAllClick();   // ツリーをすべて折り畳む(&O)
+    void FunctionPanelClick(); // ファンクションパネル(&F)
+    // Shows the function panel when hidden and brings tab `index` to the front.
+    void showPanelTab(int index);
+
+    // The address bar's drop-down entries, newest first.
+    QStringList addressHistory() const;
+    // Number of times a node's subkeys were read from the registry (each node once).
+    int subKeyReads() const { return subKeyReads_; }
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void buildToolBar();
+    void buildAddressBar();
+    void buildPanes();
+    void buildMenus();
+    void addRootNodes();
+    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& text, bool hasChildren,
+                             int image);
+    void fillSubKeys(QTreeWidgetItem* node);
+    bool fillValueList(RootHandle root, const std::string& subPath, bool reportFailure);
+    void selectNode(QTreeWidgetItem* node);
+    void navigate(const QString& text, bool ignoreCase);
+    void applyPendingValueSelection();
+    void addAddressEntry(const QString& text);
+    void addHistoryRow(const QString& location);
+    void showAccessError();
+    void expandAllBelow(QTreeWidgetItem* node);
+
+    QString keyPathOf(QTreeWidgetItem* node) const;
+    std::string subPathOf(QTreeWidgetItem* node) const;
+    RootHandle rootOf(QTreeWidgetItem* node) const;
+
+    TForm1& form1_;
+    std::unique_ptr<TRegistry> reg_;
+    QSplitter* Splitter1 = nullptr; // tree | list
+    QSplitter* Splitter2 = nullptr; // panes / function panel
+    std::vector<QMenu*> menus_;
+    QString caption_;
+    int subKeyReads_ = 0;
+    bool navigating_ = false;
+    QTreeWidgetItem* shownOpen_ = nullptr; // the node showing the open-folder image
+};
+
+} // namespace klv

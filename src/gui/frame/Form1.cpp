@@ -1,0 +1,532 @@
+#include "gui/frame/Form1.h"
+
+#include "core/platform/DriveMap.h"
+#include "core/platform/Folders.h"
+#include "core/platform/PlatformFamily.h"
+#include "core/platform/ProgramVersion.h"
+#include "core/regfiles/RegistryPrograms.h"
+#include "core/registry/RegistryError.h"
+#include "gui/editor/Regform.h"
+#include "gui/widgets/DialogService.h"
+#include "gui/widgets/ImageLists.h"
+#include "gui/widgets/MenuItems.h"
+#include "gui/widgets/MenuShortcuts.h"
+#include "gui/widgets/TextBridge.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QProcess>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QUrl>
+#include <array>
+
+namespace klv {
+namespace {
+
+QString pathText(const std::filesystem::path& p) {
+    return QString::fromStdString(p.string());
+}
+
+} // namespace
+
+TForm1::TForm1(const QStringList& arguments, QWidget* parent)
+    : QMainWindow(parent), arguments_(arguments), settings_(SettingsFile::defaultPath()) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quimbo Registry Editor"));
+    setWindowIcon(ImageLists::appIcon());
+    mdi_ = new QMdiArea(this);
+    mdi_->setObjectName(QStringLiteral("MdiArea"));
+    mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(mdi_);
+    connect(mdi_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* w) {
+        editorActivated(w ? qobject_cast<TRegform*>(w->widget()) : nullptr);
+    });
+    buildMenus();
+    buildStatusBar();
+    try {
+        startUp();
+    } catch (const std::exception& e) {
+        // A folder or settings file that cannot be written: say so and carry on.
+        showError(this, toQString(e.what()));
+    }
+}
+
+TForm1::~TForm1() {
+    // Editor windows go first, while the menu bar that shows their menus still exists.
+    showFrameMenus();
+    menuOwner_ = nullptr;
+    const auto windows = mdi_->subWindowList();
+    for (QMdiSubWindow* w : windows)
+        delete w;
+}
+
+bool TForm1::readOnlyArgument() const {
+    return !arguments_.isEmpty() && arguments_.at(0) == QStringLiteral("/READONLY");
+}
+
+QString TForm1::keyArgument() const {
+    if (arguments_.size() >= 2 && arguments_.at(0) == QStringLiteral("/KEY"))
+        return arguments_.at(1);
+    return {};
+}
+
+// --- start-up --------------------------------------------------------------------------------
+
+void TForm1::startUp() {
+    // Key images chosen by the user, when all four files are there.
+    if (settings_.readBool("OPTION", "KEY", false)) {
+        std::array<QString, 4> files;
+        bool all = true;
+        for (int i = 0; i < 4; ++i) {
+            const auto f =
+                resolveNoCase(programFolder(), "Image/" + std::to_string(i + 1) + ".ico");
+            files[static_cast<std::size_t>(i)] = pathText(f);
+            all = all && QFileInfo::exists(files[static_cast<std::size_t>(i)]);
+        }
+        if (all)
+            ImageLists::setUserKeyImages(files);
+    }
+    if (settings_.readBool("OPTION", "SAVE", true))
+        restorePlacement();
+    Label1 = pathText(systemFolder());
+    if (isNtFamily()) {
+        if (QAction* a = findAction(QStringLiteral("QuickSearch")))
+            a->setEnabled(false);
+        if (QAction* a = findAction(QStringLiteral("ScanRegFix")))
+            a->setEnabled(false);
+        Label12 = QStringLiteral("1");
+        Label21 = QStringLiteral("4");
+    }
+    prepareFolders();
+    if (settings_.readBool("OPTION", "SHORTCUT1", false))
+        applyFrameShortcuts();
+    if (!settings_.readBool("SETUP", "DIR", false))
+        firstStart();
+    setStatusPanel(0, QStringLiteral("フルアクセス"));
+}
+
+void TForm1::prepareFolders() {
+    const auto home = programFolder();
+    for (const char* name : {"BACKUP", "DB", "UNDO"})
+        ensureFolderNoCase(home, name);
+}
+
+void TForm1::firstStart() {
+    const auto home = programFolder();
+    ensureFolderNoCase(home, "DB");
+    ensureFolderNoCase(home, "UNDO");
+    DriveMap drives(systemFolder());
+    drives.ensureDefaults(home);
+    // The registry editor programs; without them the features that need them say so.
+    ensureRegistryPrograms(systemFolder());
+    for (char letter = 'A'; letter <= 'E'; ++letter) {
+        if (drives.kind(letter) == DriveKind::Removable) {
+            settings_.writeString("SETUP", "FLOPPY", std::string(1, letter));
+            break;
+        }
+    }
+    settings_.writeBool("SETUP", "DIR", true);
+}
+
+void TForm1::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (started_)
+        return;
+    started_ = true;
+    if (settings_.readBool("OPTION", "OEDIT", true))
+        NewEditorWindow();
+}
+
+void TForm1::restorePlacement() {
+    const auto p = settings_.readPlacement("RegView", "RV");
+    if (p)
+        setGeometry(p->x, p->y, std::max(p->width, 200), std::max(p->height, 150));
+    if (!p || p->show == 3) { // maximised, the frame's default
+        // Without a window manager the state alone leaves the window small.
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            setGeometry(screen->availableGeometry());
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
+}
+
+void TForm1::savePlacement() {
+    WindowPlacement p;
+    const QRect r = normalGeometry().isValid() ? normalGeometry() : geometry();
+    p.flags = 0;
+    p.show = isMaximized() ? 3 : 1;
+    p.maxX = -1;
+    p.maxY = -1;
+    p.x = r.x();
+    p.y = r.y();
+    p.width = r.width();
+    p.height = r.height();
+    settings_.writePlacement("RegView", "RV", p);
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+    // Every editor window saves its own state as it closes.
+    mdi_->closeAllSubWindows();
+    if (!mdi_->subWindowList().isEmpty()) {
+        e->ignore();
+        return;
+    }
+    try {
+        if (settings_.readBool("OPTION", "SAVE", true))
+            savePlacement();
+    } catch (const std::exception& ex) {
+        showError(this, toQString(ex.what()));
+    }
+    e->accept();
+}
+
+// --- menus ----------------------------------------------------------------------------------
+
+void TForm1::buildMenus() {
+    QMenu* reg = new QMenu(QStringLiteral("レジストリ(&R)"), this);
+    reg->setObjectName(QStringLiteral("RegistryMenu"));
+    addMenuItem(reg, QStringLiteral("編集ウィンドウの新規作成(&N)"), QStringLiteral("NewWindow"),
+                Qt::Key_F9, [this] { N1Click(); });
+    addMenuItem(reg, QStringLiteral("レジストリのステータスとバックアップ(&S)"),
+                QStringLiteral("StatusBackup"), Qt::Key_F4, {});
+    reg->addSeparator();
+    addMenuItem(reg, QStringLiteral("レジストリチェッカー(&C)"), QStringLiteral("ScanReg"), {},
+                [this] { ScanRegClick(); });
+    addMenuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの再構築(&F)"),
+                QStringLiteral("ScanRegFix"), {}, [this] { ScanRegFixClick(); })
+        ->setEnabled(false);
+    addMenuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの復元(&R)"),
+                QStringLiteral("ScanRegRestore"), {}, [this] { ScanRegRestoreClick(); })
+        ->setEnabled(false);
+    reg->addSeparator();
+    addMenuItem(reg, QStringLiteral("レジストリ ファイルの取り込み(&I)"), QStringLiteral("Import"),
+                {}, {});
+    addMenuItem(reg, QStringLiteral("レジストリ ファイルの書き出し(&E)"), QStringLiteral("Export"),
+                {}, {});
+    addMenuItem(reg, QStringLiteral("複数のレジストリキーを 1個のレジストリファイルに書き出し(&W)"),
+                QStringLiteral("ExportMany"), {}, {});
+    addMenuItem(reg, QStringLiteral("レジストリデータを詳細なテキストで書き出し(&T)"),
+                QStringLiteral("ExportText"), {}, {});
+    addMenuItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"), QKeySequence(), {});
+    reg->addSeparator();
+    addMenuItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"),
+                QKeySequence(Qt::ALT | Qt::Key_F4), [this] { ExitClick(); });
+    connect(reg, &QMenu::aboutToShow, this, [this] { RegistryMenuPopup(); });
+
+    QMenu* edit = new QMenu(QStringLiteral("編集(&E)"), this);
+    edit->setObjectName(QStringLiteral("EditMenu"));
+    edit->setEnabled(false);
+    QMenu* view = new QMenu(QStringLiteral("表示(&V)"), this);
+    view->setObjectName(QStringLiteral("ViewMenu"));
+    view->setEnabled(false);
+
+    QMenu* search = new QMenu(QStringLiteral("検索(&S)"), this);
+    search->setObjectName(QStringLiteral("SearchMenu"));
+    addMenuItem(search, QStringLiteral("検索(&S)"), QStringLiteral("Search"),
+                QKeySequence(Qt::CTRL | Qt::Key_F), {});
+    addMenuItem(search, QStringLiteral("クイックサーチ(&Q)"), QStringLiteral("QuickSearch"), {},
+                {});
+    addMenuItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"), {}, {});
+    search->addSeparator();
+    addMenuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"),
+                {}, {});
+    addMenuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
+                QStringLiteral("ChangeTracking"), {}, {});
+
+    QMenu* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
+    script->setObjectName(QStringLiteral("ScriptMenu"));
+    addMenuItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3, {});
+    addMenuItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {},
+                {});
+    addMenuItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {},
+                {});
+    addMenuItem(script, QStringLiteral("QB スクリプトエディタ(&S)"), QStringLiteral("ScriptEditor"),
+                {}, {});
+
+    QMenu* options = new QMenu(QStringLiteral("オプション(&O)"), this);
+    options->setObjectName(QStringLiteral("OptionMenu"));
+    addMenuItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8,
+                {});
+    QAction* sb = addMenuItem(options, QStringLiteral("ステータスバー(&S)"),
+                              QStringLiteral("StatusBarToggle"), {}, [this] { StatusBar1Click(); });
+    sb->setCheckable(true);
+    sb->setChecked(true);
+
+    windowMenu_ = new QMenu(QStringLiteral("ウィンドウ(&W)"), this);
+    windowMenu_->setObjectName(QStringLiteral("WindowMenu"));
+    connect(windowMenu_, &QMenu::aboutToShow, this, [this] {
+        // The fixed items, then one checkable item per open editor window.
+        const auto actions = windowMenu_->actions();
+        for (int i = 3; i < actions.size(); ++i)
+            windowMenu_->removeAction(actions[i]), delete actions[i];
+        const auto windows = mdi_->subWindowList();
+        if (!windows.isEmpty())
+            windowMenu_->addSeparator();
+        int n = 1;
+        for (QMdiSubWindow* w : windows) {
+            QAction* a =
+                windowMenu_->addAction(QStringLiteral("&%1 %2").arg(n++).arg(w->windowTitle()));
+            a->setCheckable(true);
+            a->setChecked(w == mdi_->activeSubWindow());
+            connect(a, &QAction::triggered, this, [this, w] { mdi_->setActiveSubWindow(w); });
+        }
+    });
+    addMenuItem(windowMenu_, QStringLiteral("並べて表示(&T)"), QStringLiteral("Tile"),
+                QKeySequence(Qt::CTRL | Qt::Key_N), [this] { TileClick(); });
+    addMenuItem(windowMenu_, QStringLiteral("重ねて表示(&C)"), QStringLiteral("Cascade"), {},
+                [this] { CascadeClick(); });
+    addMenuItem(windowMenu_, QStringLiteral("アイコンの整列(&A)"), QStringLiteral("ArrangeIcons"),
+                {}, [this] { ArrangeIconsClick(); });
+
+    helpMenu_ = new QMenu(QStringLiteral("ヘルプ(&H)"), this);
+    helpMenu_->setObjectName(QStringLiteral("HelpMenu"));
+    addMenuItem(helpMenu_, QStringLiteral("トピックの検索(&H)"), QStringLiteral("HelpTopics"),
+                Qt::Key_F1, [this] { HelpTopicsClick(); });
+    addMenuItem(helpMenu_, QStringLiteral("レジストリの再構築ヘルプ(&R)"),
+                QStringLiteral("HelpRebuild"), {}, [this] { HelpRebuildClick(); });
+
+    frameMenus_ = {reg, edit, view, search, script, options};
+    showFrameMenus();
+}
+
+void TForm1::showFrameMenus() {
+    menuBar()->clear();
+    for (QMenu* m : frameMenus_)
+        menuBar()->addMenu(m);
+    menuBar()->addMenu(windowMenu_);
+    menuBar()->addMenu(helpMenu_);
+}
+
+QAction* TForm1::findAction(const QString& objectName) const {
+    for (QMenu* m : frameMenus_)
+        for (QAction* a : m->actions())
+            if (a->objectName() == objectName)
+                return a;
+    for (QMenu* m : {windowMenu_, helpMenu_})
+        for (QAction* a : m->actions())
+            if (a->objectName() == objectName)
+                return a;
+    return nullptr;
+}
+
+void TForm1::applyFrameShortcuts() {
+    std::vector<QMenu*> menus = frameMenus_;
+    menus.push_back(windowMenu_);
+    menus.push_back(helpMenu_);
+    applyMenuShortcuts(settings_, menus);
+}
+
+void TForm1::editorActivated(TRegform* form) {
+    if (form)
+        form->FormActivate();
+    if (form == menuOwner_ && form)
+        return;
+    menuOwner_ = form;
+    if (!form) {
+        if (mdi_->subWindowList().isEmpty())
+            showFrameMenus();
+        return;
+    }
+    menuBar()->clear();
+    for (QMenu* m : form->menus())
+        menuBar()->addMenu(m);
+    menuBar()->addMenu(windowMenu_);
+    menuBar()->addMenu(helpMenu_);
+}
+
+void TForm1::updateCheckerItems(QAction* checker, QAction* fix, QAction* restore) const {
+    const auto exe = findNoCase(systemFolder(), "SCANREGW.EXE");
+    checker->setEnabled(exe.has_value());
+    const bool recent = exe && programVersionAtLeast(*exe, 4.9);
+    if (fix)
+        fix->setEnabled(recent && !isNtFamily());
+    if (restore)
+        restore->setEnabled(recent);
+}
+
+void TForm1::RegistryMenuPopup() {
+    updateCheckerItems(findAction(QStringLiteral("ScanReg")),
+                       findAction(QStringLiteral("ScanRegFix")),
+                       findAction(QStringLiteral("ScanRegRestore")));
+}
+
+// --- status bar -------------------------------------------------------------------------------
+
+void TForm1::buildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setSizeGripEnabled(true);
+    const int widths[] = {90, 60, 50};
+    const QString texts[] = {QStringLiteral("フルアクセス"), QStringLiteral("履歴ON"),
+                             QStringLiteral("レディ")};
+    for (int i = 0; i < 3; ++i) {
+        auto* l = new QLabel(texts[i], bar);
+        l->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        l->setMinimumWidth(widths[i]);
+        l->setFrameShape(QFrame::StyledPanel);
+        l->setFrameShadow(QFrame::Sunken);
+        l->setAlignment(i < 2 ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
+        bar->addWidget(l, i == 2 ? 1 : 0);
+        panels_.push_back(l);
+    }
+    bar->setVisible(settings_.readBool("VIEW", "SB", true));
+    if (QAction* a = findAction(QStringLiteral("StatusBarToggle")))
+        a->setChecked(bar->isVisibleTo(this) || settings_.readBool("VIEW", "SB", true));
+}
+
+void TForm1::setStatusPanel(int panel, const QString& text) {
+    if (panel >= 0 && panel < static_cast<int>(panels_.size()))
+        panels_[static_cast<std::size_t>(panel)]->setText(text);
+}
+
+QString TForm1::statusPanel(int panel) const {
+    if (panel >= 0 && panel < static_cast<int>(panels_.size()))
+        return panels_[static_cast<std::size_t>(panel)]->text();
+    return {};
+}
+
+bool TForm1::event(QEvent* e) {
+    // Every hint goes to the third panel.
+    if (e->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
+        setStatusPanel(2, tip.isEmpty() ? QStringLiteral("レディ") : tip);
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void TForm1::StatusBar1Click() {
+    const bool show = !statusBar()->isVisible();
+    statusBar()->setVisible(show);
+    if (QAction* a = findAction(QStringLiteral("StatusBarToggle")))
+        a->setChecked(show);
+    if (settings_.readBool("OPTION", "SAVE", true))
+        settings_.writeBool("VIEW", "SB", show);
+}
+
+// --- editor windows ---------------------------------------------------------------------------
+
+TRegform* TForm1::NewEditorWindow() {
+    TRegform* form = nullptr;
+    try {
+        form = new TRegform(*this);
+    } catch (const RegistryError& e) {
+        showError(this, toQString(e.fullText()));
+        return nullptr;
+    } catch (const std::exception& e) {
+        showError(this, toQString(e.what()));
+        return nullptr;
+    }
+    QMdiSubWindow* sub = mdi_->addSubWindow(form);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->setWindowIcon(ImageLists::treeImage(0));
+    const QSize area = mdi_->viewport()->size();
+    sub->resize(std::max(640, area.width() * 9 / 10), std::max(440, area.height() * 9 / 10));
+    connect(form, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
+    sub->setWindowTitle(form->windowTitle());
+    form->show();
+    sub->show();
+    mdi_->setActiveSubWindow(sub);
+    form->FormShow();
+    return form;
+}
+
+std::vector<TRegform*> TForm1::editorWindows() const {
+    std::vector<TRegform*> out;
+    const auto list = mdi_->subWindowList(QMdiArea::ActivationHistoryOrder);
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+        if (auto* f = qobject_cast<TRegform*>((*it)->widget()))
+            out.push_back(f);
+    return out;
+}
+
+void TForm1::HandBack() {
+    const auto windows = editorWindows();
+    if (windows.empty())
+        return;
+    TRegform* form = windows.front();
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(form->parentWidget()))
+        mdi_->setActiveSubWindow(sub);
+    form->NavigateTo(Label8);
+}
+
+void TForm1::N1Click() {
+    NewEditorWindow();
+}
+
+void TForm1::ExitClick() {
+    close();
+}
+
+void TForm1::TileClick() {
+    mdi_->tileSubWindows();
+}
+
+void TForm1::CascadeClick() {
+    mdi_->cascadeSubWindows();
+}
+
+void TForm1::ArrangeIconsClick() {
+    // Minimised windows in a row along the bottom edge.
+    int x = 0;
+    for (QMdiSubWindow* w : mdi_->subWindowList()) {
+        if (!w->isMinimized())
+            continue;
+        const QSize s = w->size();
+        w->move(x, mdi_->viewport()->height() - s.height());
+        x += s.width();
+    }
+}
+
+// --- external programs and help ---------------------------------------------------------------
+
+void TForm1::ScanRegClick() {
+    const auto exe = findNoCase(systemFolder(), "SCANREGW.EXE");
+    if (!exe || !QProcess::startDetached(pathText(*exe), {}, pathText(systemFolder())))
+        showError(this, QStringLiteral("レジストリチェッカー (ScanRegw.exe) を起動できません。"));
+}
+
+void TForm1::ScanRegFixClick() {
+    const auto exe = findNoCase(systemFolder(), "SCANREGW.EXE");
+    if (!exe ||
+        !QProcess::startDetached(pathText(*exe), {QStringLiteral("/fix"), QStringLiteral("/opt")}))
+        showError(this, QStringLiteral("レジストリチェッカー (ScanRegw.exe) を起動できません。"));
+}
+
+void TForm1::ScanRegRestoreClick() {
+    const auto exe = findNoCase(systemFolder(), "SCANREGW.EXE");
+    if (!exe || !QProcess::startDetached(pathText(*exe), {QStringLiteral("/restore")}))
+        showError(this, QStringLiteral("レジストリチェッカー (ScanRegw.exe) を起動できません。"));
+}
+
+void TForm1::showHelp(const QString& topic) {
+    // The help is a folder of HTML pages beside the program, one page per topic.
+    const auto dir = findNoCase(programFolder(), "HELP");
+    if (dir) {
+        const auto page = findNoCase(*dir, topic.toStdString());
+        if (page && QDesktopServices::openUrl(QUrl::fromLocalFile(pathText(*page))))
+            return;
+    }
+    showInformation(this, QStringLiteral("ヘルプ"),
+                    QStringLiteral("ヘルプファイルがインストールされていません。"));
+}
+
+void TForm1::HelpTopicsClick() {
+    showHelp(QStringLiteral("index.html"));
+}
+
+void TForm1::HelpRebuildClick() {
+    showHelp(QStringLiteral("topic88.html"));
+}
+
+} // namespace klv

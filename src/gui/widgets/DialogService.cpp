@@ -1,0 +1,128 @@
+#include "gui/widgets/DialogService.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace klv {
+namespace {
+
+class QtDialogService final : public DialogService {
+public:
+    MsgAnswer message(QWidget* parent, const QString& caption, const QString& text, MsgIcon icon,
+                      MsgButtons buttons) override {
+        QMessageBox box(parent);
+        box.setWindowTitle(caption);
+        box.setText(text);
+        switch (icon) {
+        case MsgIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case MsgIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MsgIcon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MsgIcon::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MsgIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        }
+        switch (buttons) {
+        case MsgButtons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
+        case MsgButtons::OkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            break;
+        case MsgButtons::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            break;
+        case MsgButtons::YesNoCancel:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            break;
+        }
+        switch (box.exec()) {
+        case QMessageBox::Ok:
+            return MsgAnswer::Ok;
+        case QMessageBox::Yes:
+            return MsgAnswer::Yes;
+        case QMessageBox::No:
+            return MsgAnswer::No;
+        default:
+            return MsgAnswer::Cancel;
+        }
+    }
+
+    std::optional<QString> inputText(QWidget* parent, const QString& caption, const QString& prompt,
+                                     const QString& initial) override {
+        bool ok = false;
+        QString s = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, initial, &ok);
+        if (!ok)
+            return std::nullopt;
+        return s;
+    }
+
+    QString openFileName(QWidget* parent, const QString& caption, const QString& folder,
+                         const QString& filter) override {
+        return QFileDialog::getOpenFileName(parent, caption, folder, filter);
+    }
+
+    QString saveFileName(QWidget* parent, const QString& caption, const QString& folder,
+                         const QString& filter) override {
+        return QFileDialog::getSaveFileName(parent, caption, folder, filter);
+    }
+
+    QString folderName(QWidget* parent, const QString& caption, const QString& folder) override {
+        return QFileDialog::getExistingDirectory(parent, caption, folder);
+    }
+
+    std::optional<QFont> font(QWidget* parent, const QFont& initial) override {
+        bool ok = false;
+        QFont f = QFontDialog::getFont(&ok, initial, parent);
+        if (!ok)
+            return std::nullopt;
+        return f;
+    }
+};
+
+DialogService* installed = nullptr;
+
+} // namespace
+
+DialogService::~DialogService() = default;
+
+DialogService& DialogService::instance() {
+    static QtDialogService qt;
+    return installed ? *installed : qt;
+}
+
+void DialogService::setInstance(DialogService* service) {
+    installed = service;
+}
+
+void showError(QWidget* parent, const QString& text) {
+    DialogService::instance().message(parent, QStringLiteral("エラー"), text, MsgIcon::Error,
+                                      MsgButtons::Ok);
+}
+
+void showWarning(QWidget* parent, const QString& text) {
+    DialogService::instance().message(parent, QStringLiteral("警告"), text, MsgIcon::Warning,
+                                      MsgButtons::Ok);
+}
+
+void showInformation(QWidget* parent, const QString& caption, const QString& text) {
+    DialogService::instance().message(parent, caption, text, MsgIcon::Information, MsgButtons::Ok);
+}
+
+bool askYesNo(QWidget* parent, const QString& caption, const QString& text) {
+    return DialogService::instance().message(parent, caption, text, MsgIcon::Question,
+                                             MsgButtons::YesNo) == MsgAnswer::Yes;
+}
+
+} // namespace klv

@@ -1,0 +1,229 @@
+// klovreg as the program runs it: command lines, exit codes, messages and files.
+#include "support/RegTestSupport.h"
+
+#include "core/registry/Registry.h"
+#include "support/TempFolders.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+using namespace klv;
+using namespace klv::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class KlovregTest : public ::testing::Test {
+protected:
+    TempFolders folders;
+    fs::path work = folders.root() / "work";
+
+    KlovregTest() {
+        fs::create_directories(work);
+        unsetenv("KLOVANTE_PLATFORM");
+    }
+    ~KlovregTest() override { unsetenv("KLOVANTE_PLATFORM"); }
+
+    struct Run {
+        int code = -1;
+        std::string out, err;
+    };
+    // Runs klovreg in the work folder with a shell-quoted argument text, no display, and
+    // `input` as its standard input.
+    Run klovreg(const std::string& args, const std::string& input = "",
+                const std::string& program = KLOVREG_PATH) {
+        const std::string cmd = "cd " + quote(work.string()) + " && printf '%s' " + quote(input) +
+                                " | env -u DISPLAY -u WAYLAND_DISPLAY " + quote(program) + " " +
+                                args + " >" + quote((folders.root() / "out").string()) + " 2>" +
+                                quote((folders.root() / "err").string());
+        const int status = std::system(cmd.c_str());
+        Run r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = read(folders.root() / "out");
+        r.err = read(folders.root() / "err");
+        return r;
+    }
+    std::shared_ptr<Store> store() { return Store::open(folders.storeFile()); }
+    fs::path writeFile(const std::string& name, const std::string& bytes) {
+        const fs::path p = work / name;
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+};
+
+TEST_F(KlovregTest, HelpAndCommandLinesItDoesNotUnderstand) {
+    const Run help = klovreg("--help");
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("使い方"), std::string::npos);
+    EXPECT_EQ(klovreg("/?").code, 0);
+    for (const char* bad :
+         {"", "/E", "/e a b c", "/S", "/X file.reg", "EXPORT", "EXPORT a b c /nt4"}) {
+        const Run r = klovreg(bad);
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_NE(r.err.find("klovreg: "), std::string::npos) << bad;
+        EXPECT_NE(r.err.find("使い方"), std::string::npos) << bad;
+    }
+}
+
+TEST_F(KlovregTest, ExportFormFollowsThePlatformFamilyAndTheNt4Switch) {
+    const std::string key = quote("HKEY_CURRENT_USER\\Software\\Klovante");
+    Run r = klovreg("/E nt.reg " + key);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(read(work / "nt.reg").substr(0, 2 + 72),
+              utf16File("Windows Registry Editor Version 5.00"));
+    EXPECT_NE(read(work / "nt.reg")
+                  .find(le("[HKEY_CURRENT_USER\\Software\\Klovante\\Quimbo Registry Editor]")),
+              std::string::npos);
+
+    r = klovreg("EXPORT " + key + " nt4.reg /nt4");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "この操作を正しく終了しました。\n");
+    EXPECT_EQ(read(work / "nt4.reg").substr(0, 10), "REGEDIT4\r\n");
+
+    r = klovreg("export all4.reg /NT4");
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string all4 = read(work / "all4.reg");
+    EXPECT_NE(all4.find("\r\n[HKEY_CLASSES_ROOT]\r\n"), std::string::npos);
+    EXPECT_NE(all4.find("\r\n[HKEY_CURRENT_CONFIG]\r\n"), std::string::npos);
+    EXPECT_EQ(all4.find("HKEY_DYN_DATA"), std::string::npos);
+
+    setenv("KLOVANTE_PLATFORM", "95", 1);
+    r = klovreg("/e all95.reg");
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string all95 = read(work / "all95.reg");
+    EXPECT_EQ(all95.substr(0, 10), "REGEDIT4\r\n");
+    EXPECT_NE(all95.find("\r\n[HKEY_DYN_DATA\\PerfStats\\StatData]\r\n"), std::string::npos);
+}
+
+TEST_F(KlovregTest, ExportFailuresLeaveNoFile) {
+    Run r = klovreg("/E missing.reg " + quote("HKEY_CURRENT_USER\\No\\Such\\Key"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("指定されたキーが見つかりません: HKEY_CURRENT_USER\\No\\Such\\Key"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(work / "missing.reg"));
+    r = klovreg("/E " + quote((work / "nofolder" / "x.reg").string()));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("書き込めません"), std::string::npos) << r.err;
+    r = klovreg("/E " + quote("Q:\\x.reg"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Q:"), std::string::npos) << r.err;
+}
+
+TEST_F(KlovregTest, SilentImportAppliesOrReportsAndChangesNothing) {
+    writeFile("good.reg",
+              cp932File("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Imported\\表]\r\n\"v\"=dword:2a\r\n"));
+    writeFile("bad.reg",
+              cp932File("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Half]\r\n\"v\"=dword:x\r\n"));
+    Run r = klovreg("/S good.reg");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    r = klovreg("/s bad.reg");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("bad.reg（4 行目）: dword:"), std::string::npos) << r.err;
+    auto s = store();
+    const auto k = keyAt(*s, HKCU, "Imported\\表");
+    ASSERT_TRUE(k);
+    EXPECT_EQ(valueAt(*s, *k, "v")->data, std::string("\x2A\0\0\0", 4));
+    EXPECT_FALSE(keyAt(*s, HKCU, "Half"));
+}
+
+TEST_F(KlovregTest, OpeningAFileAsksFirstAndReportsTheResult) {
+    writeFile("a.reg", cp932File("REGEDIT4\r\n[HKEY_CURRENT_USER\\Asked]\r\n"));
+    writeFile("b.reg", cp932File("REGEDIT4\r\n[HKEY_CURRENT_USER\\Broken\r\n"));
+    Run r = klovreg("a.reg", "n\n");
+    EXPECT_EQ(r.code, 4);
+    EXPECT_NE(r.err.find("a.reg の情報をレジストリに追加しますか？"), std::string::npos) << r.err;
+    EXPECT_FALSE(keyAt(*store(), HKCU, "Asked"));
+    r = klovreg("a.reg");
+    EXPECT_EQ(r.code, 4) << "no answer is no";
+    r = klovreg("a.reg", "y\n");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("a.reg の情報は正常にレジストリに入力されました。"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(keyAt(*store(), HKCU, "Asked"));
+    r = klovreg("b.reg", "yes\n");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_NE(r.err.find("b.reg を取り込めません。"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("（2 行目）"), std::string::npos) << r.err;
+    EXPECT_FALSE(keyAt(*store(), HKCU, "Broken"));
+}
+
+TEST_F(KlovregTest, UndoBackupAndRestoreWithWindowsStylePaths) {
+    // The delete-key undo: " /E \"<exe folder>Undo\<stamp>.reg\" \"<key>\"", later " /S ...".
+    fs::create_directories(folders.home() / "UNDO");
+    const std::string undoFile = folders.home().string() + "/Undo\\20240102030405.reg";
+    const std::string key = "HKEY_CURRENT_USER\\Software\\サンプル";
+    Run r = klovreg("/E " + quote(undoFile) + " " + quote(key));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(folders.home() / "UNDO" / "20240102030405.reg"));
+    {
+        auto s = store();
+        TRegistry reg(s);
+        reg.RootKey(HKEY_CURRENT_USER_H);
+        ASSERT_TRUE(reg.DeleteKey(sj("\\Software\\サンプル")));
+    }
+    const auto before = dumpStore(*store(), 6);
+    r = klovreg("/S " + quote(undoFile));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(keyAt(*store(), HKCU, "Software\\サンプル\\表計算ソフト\\設定"));
+    EXPECT_NE(dumpStore(*store(), 6), before);
+
+    // A drive path through the drive map, folders found without regard to case.
+    fs::create_directories(folders.root() / "drive_c" / "work");
+    fs::create_directories(folders.windir() / "dosdevices");
+    fs::create_symlink(folders.root() / "drive_c", folders.windir() / "dosdevices" / "c:");
+    r = klovreg("/E " + quote("C:\\Work\\backup.reg") + " " +
+                quote("HKEY_CURRENT_USER\\Environment"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(folders.root() / "drive_c" / "work" / "backup.reg"));
+}
+
+TEST_F(KlovregTest, ExportsThatCannotBeExactSayWhat) {
+    {
+        auto s = store();
+        const KeyId k = s->createChild(Store::rootId(HKCU), StoredName{"Wide", false});
+        s->setValue(k,
+                    RawValue{StoredName{le("Café"), true}, REG_DWORD, std::string(4, '\0'), false});
+    }
+    Run r = klovreg("EXPORT HKEY_CURRENT_USER\\\\Wide w4.reg /nt4");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("HKEY_CURRENT_USER\\Wide : Caf〓 - 値の名前をこの形式では書けない"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(fs::exists(work / "w4.reg"));
+    r = klovreg("/E w5.reg HKEY_CURRENT_USER\\\\Wide");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(read(work / "w5.reg").find(le("\"Café\"=dword:00000000")), std::string::npos);
+}
+
+TEST_F(KlovregTest, ALinkInAFolderWithARegistryUsesThatRegistry) {
+    const fs::path other = folders.root() / "other";
+    {
+        auto s = Store::open(other / "SYSTEM.DAT");
+        s->createChild(Store::rootId(HKCU), StoredName{"OnlyThere", false});
+    }
+    fs::create_symlink(KLOVREG_PATH, other / "REGEDIT.EXE");
+    const std::string program = (other / "REGEDIT.EXE").string();
+    unsetenv("KLOVANTE_WINDIR");
+    const Run r = klovreg("/E x.reg HKEY_CURRENT_USER\\\\OnlyThere", "", program);
+    setenv("KLOVANTE_WINDIR", folders.windir().c_str(), 1);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(folders.storeFile()));
+}
+
+} // namespace
