@@ -5,8 +5,8 @@
 #include "core/registry/KeyBrowser.h"
 #include "core/registry/RegistryError.h"
 #include "core/settings/SettingsFile.h"
-#include "gui/frame/Form1.h"
 #include "gui/widgets/DialogService.h"
+#include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
 #include "gui/widgets/MenuShortcuts.h"
@@ -92,7 +92,7 @@ QAction* menuItem(QMenu* menu, const QString& caption, const QString& name,
 
 } // namespace
 
-TRegform::TRegform(TForm1& form1, QWidget* parent)
+TRegform::TRegform(FrameHost& form1, QWidget* parent)
     : QWidget(parent), form1_(form1), reg_(std::make_unique<TRegistry>()) {
     setObjectName(QStringLiteral("Regform"));
     caption_ = QStringLiteral("マイコンピュータ");
@@ -130,7 +130,7 @@ TRegform::~TRegform() = default;
 // --- building -------------------------------------------------------------------------------
 
 void TRegform::buildMenus() {
-    TForm1& f = form1_;
+    FrameHost& f = form1_;
     auto* reg = new QMenu(QStringLiteral("レジストリ(&R)"), this);
     reg->setObjectName(QStringLiteral("RegistryMenu"));
     menuItem(reg, QStringLiteral("編集ウィンドウの新規作成(&N)"), QStringLiteral("NewWindow"),

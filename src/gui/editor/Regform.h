@@ -22,12 +22,12 @@ class QTreeWidgetItem;
 
 namespace klv {
 
-class TForm1;
+class FrameHost;
 
 class TRegform : public QWidget {
     Q_OBJECT
 public:
-    explicit TRegform(TForm1& form1, QWidget* parent = nullptr);
+    explicit TRegform(FrameHost& form1, QWidget* parent = nullptr);
     ~TRegform() override;
 
     // Controls, by their component names.
@@ -102,7 +102,7 @@ private:
     std::string subPathOf(QTreeWidgetItem* node) const;
     RootHandle rootOf(QTreeWidgetItem* node) const;
 
-    TForm1& form1_;
+    FrameHost& form1_;
     std::unique_ptr<TRegistry> reg_;
     QSplitter* Splitter1 = nullptr; // tree | list
     QSplitter* Splitter2 = nullptr; // panes / function panel

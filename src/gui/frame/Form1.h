@@ -3,6 +3,7 @@
 // they write to, the settings file and the shared fields through which windows and tools
 // exchange values.
 #include "core/settings/SettingsFile.h"
+#include "gui/widgets/FrameHost.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -21,37 +22,21 @@ namespace klv {
 
 class TRegform;
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public FrameHost {
     Q_OBJECT
 public:
     // `arguments` are the command-line arguments after the program name.
     explicit TForm1(const QStringList& arguments, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Shared fields (plain texts read and written by windows and tools).
-    QString Edit1;                         // current key path text
-    QString Label1;                        // the system ("Windows") folder
-    QString Label2;                        // value editor result: new data text
-    QString Label3;                        // value editor result flag: "YES" / "NO"
-    QString Label4;                        // binary editor result: the key path it wrote to
-    QString Label5;                        // value editor result: the value's name
-    QString Label8;                        // key path handed back by a tool
-    QString Label9;                        // value editor result: new integer as eight hex digits
-    QString Memo1;                         // value editor result: new multi-string text
-    QString Label12 = QStringLiteral("0"); // "1" on the NT family
-    QString Label18;                       // pending value selection: value name
-    QString Label19 = QStringLiteral("0"); // pending value selection flag
-    QString Label21 = QStringLiteral("5"); // highest root index
-
-    SettingsFile& settings() { return settings_; }
+    SettingsFile& settings() override { return settings_; }
     const QStringList& arguments() const { return arguments_; }
     bool readOnlyArgument() const;
     // The key path of "/KEY <path>", or empty.
-    QString keyArgument() const;
-    int rootCount() const { return Label21.toInt() + 1; }
+    QString keyArgument() const override;
 
     // Status bar panels 0 (access state), 1 (history state), 2 (hints and key information).
-    void setStatusPanel(int panel, const QString& text);
+    void setStatusPanel(int panel, const QString& text) override;
     QString statusPanel(int panel) const;
 
     // Opens a new registry editor window; nullptr when it could not be created (an error was
@@ -69,23 +54,23 @@ public:
     void startUp();
 
     // Handlers of the frame's own menu items.
-    void N1Click();         // new editor window
-    void StatusBar1Click(); // toggle the status bar
-    void ExitClick();
+    void N1Click() override; // new editor window
+    void StatusBar1Click();  // toggle the status bar
+    void ExitClick() override;
     void TileClick();
     void CascadeClick();
     void ArrangeIconsClick();
     void HelpTopicsClick();
     void HelpRebuildClick();
     void RegistryMenuPopup(); // registry checker items
-    void ScanRegClick();
-    void ScanRegFixClick();
-    void ScanRegRestoreClick();
+    void ScanRegClick() override;
+    void ScanRegFixClick() override;
+    void ScanRegRestoreClick() override;
 
     QMenu* windowMenu() const { return windowMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
     // The frame's own registry-checker and quick-search state, shared with editor menus.
-    void updateCheckerItems(QAction* checker, QAction* fix, QAction* restore) const;
+    void updateCheckerItems(QAction* checker, QAction* fix, QAction* restore) const override;
     QAction* findAction(const QString& objectName) const;
 
 protected:

@@ -1,0 +1,54 @@
+#pragma once
+// The main window as the windows inside it see it: the shared fields through which windows and
+// tools exchange values, the settings file, the status bar and the frame's own commands. The
+// main window implements it, so an editor window needs no include of the frame above it.
+#include <QString>
+
+class QAction;
+
+namespace klv {
+
+class SettingsFile;
+
+class FrameHost {
+public:
+    // Shared fields (plain texts read and written by windows and tools).
+    QString Edit1;                         // current key path text
+    QString Label1;                        // the system ("Windows") folder
+    QString Label2;                        // value editor result: new data text
+    QString Label3;                        // value editor result flag: "YES" / "NO"
+    QString Label4;                        // binary editor result: the key path it wrote to
+    QString Label5;                        // value editor result: the value's name
+    QString Label8;                        // key path handed back by a tool
+    QString Label9;                        // value editor result: new integer as eight hex digits
+    QString Memo1;                         // value editor result: new multi-string text
+    QString Label12 = QStringLiteral("0"); // "1" on the NT family
+    QString Label18;                       // pending value selection: value name
+    QString Label19 = QStringLiteral("0"); // pending value selection flag
+    QString Label21 = QStringLiteral("5"); // highest root index
+
+    int rootCount() const { return Label21.toInt() + 1; }
+
+    virtual SettingsFile& settings() = 0;
+    // The key path of "/KEY <path>", or empty.
+    virtual QString keyArgument() const = 0;
+    // Status bar panels 0 (access state), 1 (history state), 2 (hints and key information).
+    virtual void setStatusPanel(int panel, const QString& text) = 0;
+
+    // The frame's commands that editor menus offer too.
+    virtual void N1Click() = 0; // new editor window
+    virtual void ExitClick() = 0;
+    virtual void ScanRegClick() = 0;
+    virtual void ScanRegFixClick() = 0;
+    virtual void ScanRegRestoreClick() = 0;
+    // The registry checker items' state, shared with editor menus.
+    virtual void updateCheckerItems(QAction* checker, QAction* fix, QAction* restore) const = 0;
+
+protected:
+    FrameHost() = default;
+    ~FrameHost() = default;
+    FrameHost(const FrameHost&) = delete;
+    FrameHost& operator=(const FrameHost&) = delete;
+};
+
+} // namespace klv
