@@ -6,10 +6,15 @@
 //   klovante_store_child delete <store> <key path>                  prints "ready", then "done"
 //   klovante_store_child move <store> <source path> <target path>   the same, MoveKey with delete
 //   klovante_store_child bulk <store> <start>
+//   klovante_store_child shmlock <store>                           prints "held" or "free"
 //
 // bulk runs transactions numbered start, start + 1, ... without end; transaction t creates
 // Bulk\T<t>\K0 .. K<kBulkKeys - 1>, each with "t" = t (text) and "i" = i (integer), and after
 // each commit prints how many transactions it has committed.
+//
+// shmlock tells whether another process holds SQLite's lock on the store's index file (the
+// byte after the eight lock bytes of its "-shm" file), as every process with the store open
+// does.
 //
 // Exit codes: 0 done, 1 error (on stderr), 2 bad command line, 3 key or value missing.
 #include "core/platform/Encoding.h"
@@ -19,7 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace klv;
@@ -68,10 +75,30 @@ int bulk(Store& store, TRegistry& reg, long start) {
     }
 }
 
+int shmLock(const std::string& storeFile) {
+    const std::string shm = storeFile + "-shm";
+    const int fd = ::open(shm.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 3;
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 128; // SQLite's index lock byte: 120 + 8 lock slots
+    probe.l_len = 1;
+    const int rc = ::fcntl(fd, F_GETLK, &probe);
+    ::close(fd);
+    if (rc != 0)
+        return 1;
+    say(probe.l_type == F_UNLCK ? "free" : "held");
+    return 0;
+}
+
 int run(const std::vector<std::string>& a) {
     if (a.size() < 3)
         return 2;
     const std::string& cmd = a[1];
+    if (cmd == "shmlock" && a.size() == 3)
+        return shmLock(a[2]); // without opening the store: that would take the lock itself
     auto store = Store::open(a[2]);
     TRegistry reg(store);
     if (cmd == "write" && a.size() == 6)
@@ -104,8 +131,9 @@ int main(int argc, char** argv) {
     try {
         const int rc = run(args);
         if (rc == 2)
-            std::fputs("usage: klovante_store_child write|read|delete|move|bulk <store> ...\n",
-                       stderr);
+            std::fputs(
+                "usage: klovante_store_child write|read|delete|move|bulk|shmlock <store> ...\n",
+                stderr);
         return rc;
     } catch (const RegistryError& e) {
         std::fprintf(stderr, "klovante_store_child: %s\n", cp932ToUtf8(e.fullText()).c_str());

@@ -1,35 +1,26 @@
 #include "core/registry/ChangeWatch.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace klv {
 
-ChangeWatch::ChangeWatch(sqlite3* db, const std::filesystem::path& dbFile) : db_(db) {
-    // The connection has read the database before this point, so the index file exists when
-    // the database is in WAL mode.
-    const std::string shm = dbFile.string() + "-shm";
-    int fd = ::open(shm.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+ChangeWatch::ChangeWatch(sqlite3* db, const std::filesystem::path&) : db_(db) {
+    // The header is read from SQLite's own mapping of the index file, asked for through the
+    // connection's file. Opening the "-shm" file a second time and closing it again would drop
+    // every POSIX lock this process holds on it, SQLite's among them, and let the next process
+    // reset the shared memory under this one.
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+        !file->pMethods || file->pMethods->iVersion < 2 || !file->pMethods->xShmMap)
         return;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(kHeaderBytes)) {
-        void* p = mmap(nullptr, kHeaderBytes, PROT_READ, MAP_SHARED, fd, 0);
-        if (p != MAP_FAILED) {
-            map_ = static_cast<const std::uint64_t*>(p);
-            mapLength_ = kHeaderBytes;
-        }
-    }
-    ::close(fd);
+    void volatile* region = nullptr;
+    // Region 0 exists once the connection has read the database in WAL mode; 32 KiB is the
+    // region size SQLite always asks for.
+    if (file->pMethods->xShmMap(file, 0, 32768, 0, &region) == SQLITE_OK && region)
+        map_ = static_cast<const std::uint64_t*>(const_cast<void*>(region));
 }
 
-ChangeWatch::~ChangeWatch() {
-    if (map_)
-        munmap(const_cast<std::uint64_t*>(map_), mapLength_);
-}
+ChangeWatch::~ChangeWatch() = default;
 
 bool ChangeWatch::changed() {
     if (map_) {

@@ -4,7 +4,8 @@
 // Asking SQLite (PRAGMA data_version) costs a read transaction per question, too much for a
 // question asked at every registry call. The WAL index header in the "-shm" file changes with
 // every commit (change counter, frame count, salts), so comparing a copy of it is enough and
-// costs no system call. Where the file cannot be mapped, the pragma is asked instead.
+// costs no system call. The header is read through SQLite's own mapping of that file; where
+// there is none, the pragma is asked instead.
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -31,7 +32,6 @@ private:
     static constexpr std::size_t kWatched[] = {1, 2, 4, 5};
     sqlite3* db_;
     const std::uint64_t* map_ = nullptr;
-    std::size_t mapLength_ = 0;
     std::array<std::uint64_t, 4> seen_{};
     bool first_ = true;
     std::int64_t dataVersion_ = -1;

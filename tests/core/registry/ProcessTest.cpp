@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <poll.h>
@@ -275,6 +276,53 @@ TEST(StoreProcesses, ChangesOfAnotherProcessAreSeenAtTheNextOperation) {
     EXPECT_EQ(names, std::vector<std::string>{sj("ア")});
     EXPECT_FALSE(reg.KeyPresent("\\" + sub));
     EXPECT_FALSE(reg.OpenKey("\\" + sub, false));
+}
+
+// Every process that has the store open holds SQLite's lock on its index file for as long as
+// it has it open; losing it lets the next process reset the shared memory under this one.
+// Many short writers beside a long one then lose nothing and leave a sound file.
+TEST(StoreProcesses, ShortWritersBesideALongOneLoseNothing) {
+    test::TempFolders folders;
+    const std::string file = folders.storeFile().string();
+    auto store = Store::open(file);
+    TRegistry reg(store);
+    ASSERT_TRUE(reg.OpenKey("\\Long", true));
+    reg.WriteString("first", "1");
+    EXPECT_TRUE(reg.ValuePresent("first")); // the change watch has looked at the index
+
+    std::vector<std::string> out;
+    ASSERT_EQ(runChild({"shmlock", file}, &out), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"held"}) << "this process lost its index lock";
+
+    constexpr int kValues = 3000;
+    constexpr int kWriters = 150;
+    std::vector<std::unique_ptr<Child>> running;
+    int started = 0;
+    for (int i = 0; i < kValues; ++i) {
+        reg.WriteString("v" + std::to_string(i), std::to_string(i));
+        if (i % (kValues / kWriters) == 0 && started < kWriters) {
+            running.push_back(std::make_unique<Child>(std::vector<std::string>{
+                "write", file, "Short\\W" + std::to_string(started), "x", "done"}));
+            ++started;
+        }
+        if (running.size() >= 4 || i == kValues - 1) {
+            for (auto& c : running)
+                ASSERT_EQ(c->finish(), 0);
+            running.clear();
+        }
+    }
+    ASSERT_EQ(started, kWriters);
+
+    std::vector<std::string> names;
+    reg.ListValues(names);
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(kValues) + 1);
+    TRegistry fresh(Store::open(file));
+    for (int w = 0; w < kWriters; ++w)
+        ASSERT_TRUE(fresh.OpenKey("\\Short\\W" + std::to_string(w), false)) << w;
+    EXPECT_EQ(integrityCheck(*store), "ok");
+    out.clear();
+    ASSERT_EQ(runChild({"shmlock", file}, &out), 0);
+    EXPECT_EQ(out, std::vector<std::string>{"held"});
 }
 
 // A key held open and then deleted by another process stays deleted for its holder: it neither
