@@ -106,6 +106,19 @@ std::optional<std::string> strict(Codec codec, std::string_view in) {
     return convert(codec, in, [](std::string_view, std::string&) { return std::size_t{0}; });
 }
 
+// The converter also maps some characters one way only ("¥" to 0x5C, a path separator; "‾" to
+// "~"; "〜" to the code that reads back as "～"): a conversion counts only when its result
+// reads back as the text it came from.
+std::optional<std::string> strictToCp932(Codec to, Codec back, std::string_view in) {
+    std::optional<std::string> out = strict(to, in);
+    if (!out)
+        return out;
+    const std::optional<std::string> again = strict(back, *out);
+    if (!again || *again != in)
+        return std::nullopt;
+    return out;
+}
+
 bool isCp932Trail(unsigned char c) {
     return c >= 0x40 && c <= 0xFC && c != 0x7F;
 }
@@ -187,7 +200,7 @@ bool matchesAt(std::string_view hay, std::size_t at, std::string_view needle, bo
 } // namespace
 
 std::optional<std::string> tryUtf8ToCp932(std::string_view utf8) {
-    return strict(Codec::Utf8ToCp932, utf8);
+    return strictToCp932(Codec::Utf8ToCp932, Codec::Cp932ToUtf8, utf8);
 }
 
 std::optional<std::string> tryCp932ToUtf8(std::string_view cp932) {
@@ -195,7 +208,7 @@ std::optional<std::string> tryCp932ToUtf8(std::string_view cp932) {
 }
 
 std::optional<std::string> tryUtf16ToCp932(std::string_view utf16le) {
-    return strict(Codec::Utf16ToCp932, utf16le);
+    return strictToCp932(Codec::Utf16ToCp932, Codec::Cp932ToUtf16, utf16le);
 }
 
 std::string utf8ToCp932(std::string_view utf8) {
@@ -213,15 +226,23 @@ std::string cp932ToUtf8(std::string_view cp932) {
 }
 
 std::string utf16ToCp932Lossy(std::string_view utf16le, bool* lossy) {
-    bool replaced = false;
-    std::string out =
-        *convert(Codec::Utf16ToCp932, utf16le, [&](std::string_view rest, std::string& text) {
-            replaced = true;
-            text += kCp932Geta;
-            return skipBadUtf16(rest);
-        });
+    if (auto exact = tryUtf16ToCp932(utf16le)) {
+        if (lossy)
+            *lossy = false;
+        return std::move(*exact);
+    }
+    // Character by character: each one that does not come back unchanged becomes "〓".
+    std::string out;
+    for (std::size_t i = 0; i < utf16le.size();) {
+        const std::size_t len = skipBadUtf16(utf16le.substr(i));
+        if (auto one = tryUtf16ToCp932(utf16le.substr(i, len)))
+            out += *one;
+        else
+            out += kCp932Geta;
+        i += len;
+    }
     if (lossy)
-        *lossy = replaced;
+        *lossy = true;
     return out;
 }
 

@@ -21,7 +21,8 @@ constexpr bool isCp932Lead(unsigned char c) {
 // "〓" in CP932: stands for a character that CP932 cannot hold.
 inline constexpr std::string_view kCp932Geta = "\x81\xAC";
 
-// Strict conversions: nullopt when a character cannot be converted.
+// Strict conversions: nullopt when a character cannot be converted, or (towards CP932) would
+// not convert back to itself.
 std::optional<std::string> tryUtf8ToCp932(std::string_view utf8);
 std::optional<std::string> tryCp932ToUtf8(std::string_view cp932);
 std::optional<std::string> tryUtf16ToCp932(std::string_view utf16le);

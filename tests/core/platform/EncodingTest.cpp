@@ -6,19 +6,45 @@ using namespace klv;
 
 namespace {
 constexpr auto npos = std::string_view::npos;
-const std::string kJapanese = "表示ソフト ｱｲｳ abc ①髙〜";
+const std::string kJapanese = "表示ソフト ｱｲｳ abc ①髙～";
 } // namespace
 
 TEST(Encoding, JapaneseTextRoundTripsThroughAllForms) {
     const std::string cp932 = sj(kJapanese);
     EXPECT_EQ(sj("表ソｱ"), "\x95\x5C\x83\x5C\xB1");
-    EXPECT_EQ(cp932ToUtf8(cp932), "表示ソフト ｱｲｳ abc ①髙～"); // 〜 is held as CP932's ～
+    EXPECT_EQ(cp932ToUtf8(cp932), kJapanese);
     EXPECT_EQ(tryCp932ToUtf8(cp932), cp932ToUtf8(cp932));
     const std::string utf16 = cp932ToUtf16(cp932);
     EXPECT_EQ(utf16.substr(0, 4), "\x68\x88\x3A\x79"); // 表示 in UTF-16LE
     EXPECT_EQ(tryUtf16ToCp932(utf16), cp932);
     EXPECT_EQ(utf16ToUtf8(utf8ToUtf16(kJapanese)), kJapanese);
     EXPECT_EQ(utf8ToUtf16(""), "");
+}
+
+// A character counts as convertible only when it comes back unchanged: "¥" would otherwise
+// become a path separator and "‾" a "~".
+TEST(Encoding, ConversionsToCp932KeepOnlyCharactersThatComeBack) {
+    int accepted = 0;
+    for (unsigned u = 1; u < 0x10000; ++u) {
+        if (u >= 0xD800 && u <= 0xDFFF)
+            continue;
+        const char le[2] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+        const auto cp932 = tryUtf16ToCp932(std::string_view(le, 2));
+        if (!cp932)
+            continue;
+        ++accepted;
+        ASSERT_EQ(cp932ToUtf16(*cp932), std::string(le, 2)) << "U+" << std::hex << u;
+    }
+    EXPECT_GT(accepted, 7000); // the whole of CP932, not a converter that refuses everything
+    for (const char* oneWay : {"¥", "‾", "〜", "—", "−", "‖", "¢", "£", "¬"}) {
+        EXPECT_EQ(tryUtf8ToCp932(oneWay), std::nullopt) << oneWay;
+        EXPECT_EQ(tryUtf16ToCp932(utf8ToUtf16(oneWay)), std::nullopt) << oneWay;
+    }
+    bool lossy = false;
+    EXPECT_EQ(utf16ToCp932Lossy(utf8ToUtf16("Soft¥表"), &lossy), sj("Soft〓表"));
+    EXPECT_TRUE(lossy);
+    EXPECT_EQ(utf16ToCp932Lossy(utf8ToUtf16("～表"), &lossy), sj("～表"));
+    EXPECT_FALSE(lossy);
 }
 
 TEST(Encoding, LongTextGrowsTheOutput) {
