@@ -65,9 +65,10 @@ PathShape shapeOf(std::string_view p) {
     return s;
 }
 
-KeyId rootKeyId(RootHandle root) {
-    auto i = rootIndexByHandle(root);
-    return Store::rootId(i ? *i : 1);
+std::optional<KeyId> rootKeyId(RootHandle root) {
+    if (auto i = rootIndexByHandle(root))
+        return Store::rootId(*i);
+    return std::nullopt;
 }
 
 } // namespace
@@ -86,39 +87,33 @@ void TRegistry::RootKey(RootHandle root) {
 }
 
 std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool create) {
+    const std::optional<KeyId> rootId = rootKeyId(root_);
+    if (!rootId)
+        return std::nullopt; // a handle that names no root opens nothing, anywhere
     const bool leading = !path.empty() && path.front() == '\\';
     const bool absolute = leading || !key_ || path.empty();
     if (leading)
         path.remove_prefix(1);
-    Target t{absolute ? rootKeyId(root_) : *key_, absolute ? 0 : depth_};
-    // The path the key is known by once open (buffers are reused: walks open keys by the
-    // million).
-    if (absolute) {
-        resolvedPath_.assign(path);
-    } else {
-        resolvedPath_.assign(path_);
-        resolvedPath_.append("\\").append(path);
-    }
+    // One rule for every operation: a path with an empty component names no key, except that
+    // a single trailing backslash names the same key as the path without it.
     const PathShape shape = shapeOf(path);
-    resolvedTrailing_ = shape.trailing;
     if (shape.trailing)
-        path.remove_suffix(1); // a trailing backslash names the same key
-    // The absolute form of the target, by which the memo knows it.
-    std::string& canonical = canonical_;
+        path.remove_suffix(1);
+    if (shape.emptyPart)
+        return std::nullopt;
+    Target t{absolute ? *rootId : *key_, absolute ? 0 : depth_};
+    // The path the key is known by once open, without leading or trailing backslash, which is
+    // also the form the memo knows it by (buffers are reused: walks open keys by the million).
+    std::string& canonical = resolvedPath_;
     canonical.clear();
-    if (!absolute) {
-        std::string_view base = path_;
-        if (!base.empty() && base.front() == '\\')
-            base.remove_prefix(1);
-        if (pathTrailing_ && !base.empty())
-            base.remove_suffix(1);
-        if (!base.empty())
-            canonical.append(base).append("\\");
+    if (!absolute && !path_.empty()) {
+        canonical.append(path_);
+        if (!path.empty())
+            canonical.append("\\");
     }
     canonical.append(path);
     const std::uint64_t gen = store_->generation();
-    // A path with an empty component never opens; the memo holds none such.
-    const bool memoUsable = !path.empty() && !shape.emptyPart && canonical.front() != '\\';
+    const bool memoUsable = !path.empty();
     if (memoUsable)
         for (const PathMemo& m : memo_)
             if (m.generation == gen && m.root == root_ && m.path == canonical)
@@ -130,8 +125,6 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
     std::size_t pos = 0;
     do {
         const std::string_view part = nextComponent(path, pos);
-        if (part.empty())
-            return std::nullopt;
         std::optional<KeyId> next;
         if (part.size() <= kMaxKeyNameBytes)
             next = store_->child(t.id, part);
@@ -143,7 +136,7 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
         t.id = *next;
         ++t.depth;
     } while (pos < path.size());
-    if (memoUsable && store_->generation() == gen) {
+    if (store_->generation() == gen) {
         PathMemo& m = memo_[memoNext_++ % memo_.size()];
         m.generation = gen;
         m.root = root_;
@@ -187,7 +180,6 @@ bool TRegistry::open(std::string_view path, bool create, Want want) {
     key_ = t->id;
     writable_ = writable;
     path_.swap(resolvedPath_);
-    pathTrailing_ = resolvedTrailing_;
     depth_ = t->depth;
     return true;
 }
@@ -208,8 +200,13 @@ bool TRegistry::CreateKey(std::string_view path) {
     store_->refresh();
     try {
         Store::Transaction txn(*store_);
-        if (!resolve(path, true))
+        const std::optional<Target> t = resolve(path, true);
+        if (!t)
             throw StoreError(sj("キーを作成できません"));
+        // An existing key counts as created only when it could be opened for writing.
+        const KeyRecord* k = store_->key(t->id);
+        if (!k || k->access != KeyAccess::Full || store_->readOnly())
+            throw StoreError(sj("このキーへの書き込みは許可されていません"));
         txn.commit();
     } catch (const StoreError& e) {
         throw RegistryError(msgCreateKeyFailed(path), e.what());
@@ -221,17 +218,20 @@ void TRegistry::CloseKey() {
     key_.reset();
     writable_ = false;
     path_.clear();
-    pathTrailing_ = false;
     depth_ = 0;
 }
 
 bool TRegistry::KeyPresent(std::string_view path) {
-    store_->refresh();
-    std::optional<Target> t = resolve(path, false);
-    if (!t)
+    try {
+        store_->refresh();
+        std::optional<Target> t = resolve(path, false);
+        if (!t)
+            return false;
+        const KeyRecord* k = store_->key(t->id);
+        return k && k->access == KeyAccess::Full && !store_->readOnly();
+    } catch (const StoreError&) {
         return false;
-    const KeyRecord* k = store_->key(t->id);
-    return k && k->access == KeyAccess::Full && !store_->readOnly();
+    }
 }
 
 bool TRegistry::KeyHasSubKeys() {
@@ -446,7 +446,11 @@ void TRegistry::WriteBinary(std::string_view name, std::string_view bytes) {
 void TRegistry::WriteMultiString(std::string_view name, const std::vector<std::string>& list) {
     std::string d;
     for (const std::string& s : list) {
-        d += untilNul(s);
+        // An empty item would end the list for every reader and hide the items after it.
+        const std::string item = untilNul(s);
+        if (item.empty())
+            continue;
+        d += item;
         d += '\0';
     }
     d += '\0';
@@ -504,14 +508,14 @@ bool TRegistry::deleteTree(KeyId id) {
 }
 
 bool TRegistry::DeleteKey(std::string_view path) {
-    store_->refresh();
     // An empty path would name the root itself; wiping a whole root is never what is meant.
     if (path.empty() || path == "\\")
         return false;
-    std::optional<Target> t = resolve(path, false);
-    if (!t || t->depth == 0)
-        return false;
     try {
+        store_->refresh();
+        std::optional<Target> t = resolve(path, false);
+        if (!t || t->depth == 0)
+            return false;
         // One transaction: a process killed half way leaves the whole tree or none of it.
         Store::Transaction txn(*store_);
         const bool all = deleteTree(t->id);
@@ -563,14 +567,14 @@ void TRegistry::copyTree(KeyId from, KeyId to) {
 }
 
 void TRegistry::MoveKey(std::string_view source, std::string_view target, bool deleteSource) {
-    store_->refresh();
-    std::optional<Target> src = resolve(source, false);
-    if (!src)
-        return;
-    const KeyRecord* s = store_->key(src->id);
-    if (!s || s->access == KeyAccess::None || resolve(target, false))
-        return;
     try {
+        store_->refresh();
+        std::optional<Target> src = resolve(source, false);
+        if (!src)
+            return;
+        const KeyRecord* s = store_->key(src->id);
+        if (!s || s->access == KeyAccess::None || resolve(target, false))
+            return;
         Store::Transaction txn(*store_);
         std::optional<Target> dst = resolve(target, true);
         if (!dst)

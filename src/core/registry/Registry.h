@@ -83,7 +83,8 @@ public:
     void WriteRaw(const RawValue& value);
 
     bool HasCurrentKey() const { return key_.has_value(); }
-    // The sub-path by which the current key was opened ("" when none).
+    // The path of the current key below its root, components joined by single backslashes,
+    // without leading or trailing backslash ("" for the root or when none is open).
     const std::string& CurrentPath() const { return path_; }
     std::optional<KeyId> CurrentKeyId() const { return key_; }
     bool CurrentKeyWritable() const { return key_ && writable_; }
@@ -109,10 +110,7 @@ private:
     bool writable_ = false;
     std::string path_;
     int depth_ = 0;
-    bool pathTrailing_ = false; // path_ ends in a backslash
-    std::string resolvedPath_;  // the path of the last key resolved
-    bool resolvedTrailing_ = false;
-    std::string canonical_;
+    std::string resolvedPath_; // the path of the last key resolved
     // Keys resolved lately by their absolute sub-paths: walks re-open the same parent after
     // every subkey.
     struct PathMemo {

@@ -35,6 +35,16 @@ std::size_t nameLength(const StoredName& n) {
     return n.wide ? n.bytes.size() / 2 : n.bytes.size();
 }
 
+bool hasNul(const StoredName& n) {
+    if (n.wide) {
+        for (std::size_t i = 0; i + 1 < n.bytes.size(); i += 2)
+            if (n.bytes[i] == 0 && n.bytes[i + 1] == 0)
+                return true;
+        return false;
+    }
+    return n.bytes.find('\0') != std::string::npos;
+}
+
 bool hasBackslash(const StoredName& n) {
     if (n.wide) {
         for (std::size_t i = 0; i + 1 < n.bytes.size(); i += 2)
@@ -738,6 +748,8 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
         throw StoreError(sj("キーの名前が長すぎます（255 バイトまで）"), listedName(name));
     if (hasBackslash(name))
         throw StoreError(sj("キーの名前に \\ は使えません"), listedName(name));
+    if (hasNul(name))
+        throw StoreError(sj("キーの名前に NUL 文字は使えません"), listedName(name));
     if (p->rec.depth + 1 > kMaxKeyDepth)
         throw StoreError(sj("キーの階層が深すぎます（512 階層まで）"), listedName(name));
     if (d_->nextId == 0) {
@@ -833,6 +845,8 @@ void Store::setValue(KeyId id, const RawValue& v) {
     requireWritable(n->rec, listedName(v.name));
     if (nameLength(v.name) > kMaxValueNameBytes)
         throw StoreError(sj("値の名前が長すぎます（16383 バイトまで）"), listedName(v.name));
+    if (hasNul(v.name))
+        throw StoreError(sj("値の名前に NUL 文字は使えません"), listedName(v.name));
     const std::string fold = foldName(v.name);
     std::int64_t seq;
     if (auto s = d_->nextSeq.find(id); s != d_->nextSeq.end()) {

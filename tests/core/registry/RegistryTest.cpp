@@ -5,6 +5,7 @@
 #include "support/RegistryFixture.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 using namespace klv;
 
@@ -321,6 +322,8 @@ TEST_F(RegistryTest, ReadMultiTextStopsAtTheFirstEmptyStringAndSkipsOtherTypes) 
     reg.WriteRaw(RawValue{{"unterminated"}, REG_MULTI_SZ, "one"});
     reg.WriteMultiString("list", {"1", sj("二"), "3"});
     reg.WriteMultiString("none", {});
+    // An empty item is dropped rather than written as the list's end.
+    reg.WriteMultiString("holes", {"", "a", "", "b", ""});
 
     Names list{"kept"}; // appended to, never cleared
     reg.ReadMultiText("gap", list);
@@ -336,6 +339,99 @@ TEST_F(RegistryTest, ReadMultiTextStopsAtTheFirstEmptyStringAndSkipsOtherTypes) 
     list.clear();
     reg.ReadMultiText("unterminated", list);
     EXPECT_EQ(list, Names{"one"});
+    list.clear();
+    reg.ReadMultiText("holes", list);
+    EXPECT_EQ(list, (Names{"a", "b"}));
+    EXPECT_EQ(reg.ReadRaw("holes")->data, std::string("a\0b\0\0", 5));
+}
+
+// One rule for every operation: a path with an empty component names no key, except a single
+// trailing backslash; the current path is kept without leading or trailing backslashes.
+TEST_F(RegistryTest, APathWithAnEmptyComponentNamesNoKeyInAnyOperation) {
+    ASSERT_TRUE(reg.CreateKey("\\A\\B"));
+    for (const char* broken : {"\\A\\\\", "\\A\\\\B", "\\\\A", "\\\\", "A\\\\B"}) {
+        reg.CloseKey();
+        EXPECT_FALSE(reg.OpenKey(broken, false)) << broken;
+        EXPECT_FALSE(reg.OpenKeyAnyAccess(broken, true)) << broken;
+        EXPECT_FALSE(reg.KeyPresent(broken)) << broken;
+        EXPECT_NE(errorOf([&] { reg.CreateKey(broken); }), "") << broken;
+        EXPECT_FALSE(reg.DeleteKey(broken)) << broken;
+        reg.MoveKey(broken, "\\Moved", false);
+        EXPECT_FALSE(reg.KeyPresent("\\Moved")) << broken;
+    }
+    EXPECT_EQ(subKeys("\\A"), Names{"B"});
+    EXPECT_EQ(subKeys(""), Names{"A"});
+
+    ASSERT_TRUE(reg.OpenKey("\\A\\", false));
+    EXPECT_EQ(reg.CurrentPath(), "A");
+    ASSERT_TRUE(reg.OpenKey("B\\", false));
+    EXPECT_EQ(reg.CurrentPath(), "A\\B");
+    EXPECT_FALSE(reg.OpenKey("\\\\", false)); // relative, but still an empty component
+    EXPECT_EQ(reg.CurrentPath(), "A\\B");
+    ASSERT_TRUE(reg.OpenKey("\\", false)); // the root
+    EXPECT_EQ(reg.CurrentPath(), "");
+    ASSERT_TRUE(reg.OpenKey("A", false));
+    EXPECT_EQ(reg.CurrentPath(), "A");
+}
+
+// 0x80000004 is never opened; neither is any other handle that names no root, and nothing
+// falls back to HKEY_CURRENT_USER.
+TEST_F(RegistryTest, AnUnknownRootOpensAndCreatesNothing) {
+    for (const RootHandle unknown : {RootHandle{0x80000004u}, RootHandle{0x12345u}}) {
+        reg.RootKey(unknown);
+        EXPECT_FALSE(reg.OpenKey("", false));
+        EXPECT_FALSE(reg.OpenKey("\\X", true));
+        EXPECT_FALSE(reg.OpenKeyAnyAccess("\\X", true));
+        EXPECT_FALSE(reg.KeyPresent(""));
+        EXPECT_EQ(errorOf([&] { reg.CreateKey("\\X"); }), sj("キー \\X の作成に失敗しました"));
+        EXPECT_FALSE(reg.DeleteKey("\\X"));
+    }
+    reg.RootKey(HKEY_CURRENT_USER_H);
+    EXPECT_EQ(subKeys(""), Names{});
+}
+
+TEST_F(RegistryTest, CreateKeyOnAKeyThatCannotBeWrittenRaises) {
+    ASSERT_TRUE(reg.CreateKey("\\RO"));
+    ASSERT_TRUE(reg.CreateKey("\\None"));
+    store->setAccess(idOf("\\RO"), KeyAccess::ReadOnly);
+    store->setAccess(idOf("\\None"), KeyAccess::None);
+    reg.CloseKey();
+    EXPECT_EQ(errorOf([&] { reg.CreateKey("\\RO"); }), sj("キー \\RO の作成に失敗しました"));
+    EXPECT_EQ(errorOf([&] { reg.CreateKey("\\None"); }), sj("キー \\None の作成に失敗しました"));
+    EXPECT_TRUE(reg.CreateKey("\\Full"));
+    EXPECT_TRUE(reg.CreateKey("\\Full")); // an existing key that may be written is fine
+}
+
+// A damaged store answers "no" to the questions that return results, and raises the layer's
+// error where the operation raises; nothing else escapes.
+TEST_F(RegistryTest, ADamagedStoreGivesResultsNotStrayExceptions) {
+    ASSERT_TRUE(reg.CreateKey("\\K\\Sub"));
+    TRegistry fresh(Store::open(folders.storeFile()));
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(folders.storeFile().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "ALTER TABLE keys RENAME TO gone", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_FALSE(fresh.KeyPresent("\\K\\Sub"));
+    EXPECT_FALSE(fresh.DeleteKey("\\K\\Sub"));
+    EXPECT_FALSE(fresh.OpenKey("\\K", false));
+    try {
+        fresh.MoveKey("\\K\\Sub", "\\T", false);
+    } catch (const RegistryError&) {
+        // the layer's own error is fine
+    } catch (...) {
+        ADD_FAILURE() << "MoveKey let another exception escape";
+    }
+}
+
+TEST_F(RegistryTest, NamesWithANulCharacterAreRefused) {
+    const std::string nulKey("\\A\0B", 4);
+    EXPECT_NE(errorOf([&] { reg.CreateKey(nulKey); }), "");
+    EXPECT_FALSE(reg.OpenKey(nulKey, true));
+    EXPECT_EQ(subKeys(""), Names{});
+    ASSERT_TRUE(reg.OpenKey("\\V", true));
+    EXPECT_NE(errorOf([&] { reg.WriteString(std::string("a\0b", 3), "x"); }), "");
+    EXPECT_EQ(valueNames("\\V"), Names{});
 }
 
 TEST_F(RegistryTest, UnicodeTextsReadAsCp932WithGeta) {
