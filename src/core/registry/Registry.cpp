@@ -464,6 +464,13 @@ std::optional<RawValue> TRegistry::ReadRaw(std::string_view name) {
     return *v;
 }
 
+std::vector<RawValue> TRegistry::ReadRawValues() {
+    store_->refresh();
+    if (!key_ || !store_->key(*key_))
+        return {};
+    return store_->values(*key_);
+}
+
 void TRegistry::WriteRaw(const RawValue& value) {
     store_->refresh();
     const std::string shown = listedName(value.name);

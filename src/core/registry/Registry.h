@@ -80,6 +80,8 @@ public:
 
     // Raw access: the stored type and bytes, UTF-16 marks included (registry files, copies).
     std::optional<RawValue> ReadRaw(std::string_view name);
+    // Every value of the current key as stored, in enumeration order.
+    std::vector<RawValue> ReadRawValues();
     void WriteRaw(const RawValue& value);
 
     bool HasCurrentKey() const { return key_.has_value(); }

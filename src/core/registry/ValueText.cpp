@@ -143,52 +143,102 @@ std::string multiStringText(const std::vector<std::string>& strings) {
     return s;
 }
 
-std::string dataText(TRegistry& reg, std::string_view valueName) {
-    ValueInfo info;
-    if (!reg.QueryValueInfo(valueName, info))
-        throw RegistryError(msgGetFailed(valueName));
-    switch (info.kind) {
-    case ValueKind::String:
-    case ValueKind::ExpandString:
-        return reg.ReadText(valueName);
-    case ValueKind::Integer:
-        return integerText(reg.ReadDword(valueName));
-    case ValueKind::MultiString: {
-        std::vector<std::string> lines;
-        reg.ReadMultiText(valueName, lines);
-        return multiStringText(lines);
+namespace {
+
+std::vector<std::string> multiStringItems(std::string_view data) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (start < data.size()) {
+        std::size_t end = data.find('\0', start);
+        if (end == std::string_view::npos)
+            end = data.size();
+        if (end == start)
+            break;
+        items.emplace_back(data.substr(start, end - start));
+        start = end + 1;
     }
+    return items;
+}
+
+} // namespace
+
+std::string dataText(const RawValue& value) {
+    switch (valueKindOf(value.type)) {
+    case ValueKind::String:
+    case ValueKind::ExpandString: {
+        const std::string text = listedData(value);
+        return text.substr(0, text.find('\0'));
+    }
+    case ValueKind::Integer:
+        if (value.data.size() == 4) {
+            const auto b = [&](std::size_t i) {
+                return static_cast<std::uint32_t>(static_cast<unsigned char>(value.data[i]));
+            };
+            return integerText(b(0) | b(1) << 8 | b(2) << 16 | b(3) << 24);
+        }
+        break;
+    case ValueKind::MultiString:
+        return multiStringText(multiStringItems(listedData(value)));
     case ValueKind::Binary:
     case ValueKind::Unknown:
         break;
     }
-    return hexText(reg.ReadBinary(valueName));
+    return hexText(value.data);
+}
+
+std::string dataText(TRegistry& reg, std::string_view valueName) {
+    const std::optional<RawValue> v = reg.ReadRaw(valueName);
+    if (!v)
+        throw RegistryError(msgGetFailed(valueName));
+    return dataText(*v);
+}
+
+bool editableAsItsKind(const RawValue& value) {
+    if (value.name.wide)
+        return false; // a name CP932 cannot hold: a write would make a second value
+    const std::string_view data = value.data;
+    switch (valueKindOf(value.type)) {
+    case ValueKind::String:
+    case ValueKind::ExpandString:
+        return !value.dataWide && !data.empty() && data.find('\0') == data.size() - 1;
+    case ValueKind::Integer:
+        return data.size() == 4;
+    case ValueKind::MultiString: {
+        if (value.dataWide)
+            return false;
+        std::string rebuilt;
+        for (const std::string& item : multiStringItems(data))
+            rebuilt += item + '\0';
+        return rebuilt + '\0' == data;
+    }
+    case ValueKind::Binary:
+        return true;
+    case ValueKind::Unknown:
+        break;
+    }
+    return false;
 }
 
 std::vector<ValueRow> valueRows(TRegistry& reg) {
-    std::vector<std::string> names;
-    reg.ListValues(names);
+    const std::vector<RawValue> values = reg.ReadRawValues();
     std::vector<ValueRow> rows;
-    if (names.empty()) {
+    if (values.empty()) {
         rows.push_back(ValueRow{std::string(), defaultValueCaption(), noValueDataText(),
-                                kindName(ValueKind::String), kImageString});
+                                kindName(ValueKind::String), kImageString, true});
         return rows;
     }
-    rows.reserve(names.size());
-    for (std::string& n : names) {
+    rows.reserve(values.size());
+    // Built from the stored values themselves, so a value whose name or bytes do not fit the
+    // access layer's forms still shows its real kind and data.
+    for (const RawValue& v : values) {
         ValueRow r;
-        const ValueKind kind = reg.GetDataType(n);
+        const ValueKind kind = valueKindOf(v.type);
         r.kind = kindName(kind);
         r.image = kindImage(kind);
-        try {
-            r.data = dataText(reg, n);
-        } catch (const RegistryError&) {
-            // A malformed value (a DWORD of eight bytes) still gets a row: its raw bytes.
-            if (auto raw = reg.ReadRaw(n))
-                r.data = hexText(raw->data);
-        }
-        r.name = n.empty() ? defaultValueCaption() : n;
-        r.valueName = std::move(n);
+        r.data = dataText(v);
+        r.valueName = listedName(v.name);
+        r.name = r.valueName.empty() ? defaultValueCaption() : r.valueName;
+        r.editable = editableAsItsKind(v);
         rows.push_back(std::move(r));
     }
     return rows;

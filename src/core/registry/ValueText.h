@@ -43,13 +43,25 @@ std::string multiStringText(const std::vector<std::string>& strings);
 
 // The data text of a value of the current key, read with the reader of its kind.
 std::string dataText(TRegistry& reg, std::string_view valueName);
+// The data text of a stored value: the text of its kind, or the hex of its bytes when they do
+// not have the form of its kind (an integer of other than four bytes).
+std::string dataText(const RawValue& value);
+
+// Whether the editor of the value's kind can show it and write it back unchanged: its name
+// can be written through the access layer, and its bytes have the exact form the kind's
+// writer makes (a text with one closing NUL, an integer of four bytes, a list without empty
+// items). Kinds without an editor of their own are not: the binary editor would change the
+// type.
+bool editableAsItsKind(const RawValue& value);
 
 struct ValueRow {
-    std::string valueName; // as stored ("" for the default value)
+    std::string valueName; // as listed ("" for the default value)
     std::string name;      // as shown
     std::string data;
     std::string kind;
     int image = kImageString;
+    // False when an editor would not write the value back as it is: it is shown, not edited.
+    bool editable = true;
 };
 
 // The rows of the current key's value list; a key with no values gives the single row

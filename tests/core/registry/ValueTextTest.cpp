@@ -5,6 +5,7 @@
 #include "support/TempFolders.h"
 
 #include <gtest/gtest.h>
+#include <map>
 
 using namespace klv;
 
@@ -155,4 +156,46 @@ TEST(ValueText, RowsShowEveryValueOfTheKey) {
     EXPECT_EQ(rows.front().valueName, "s");
     EXPECT_EQ(dataText(reg, ""), "4294967295 (0xFFFFFFFF)");
     EXPECT_THROW(dataText(reg, "missing"), RegistryError);
+}
+
+// Values whose names or bytes do not have the forms the access layer writes still show their
+// real kind and data, and are marked as not editable, so no editor writes them back changed.
+TEST(ValueText, RowsOfValuesThatDoNotFitTheirKindShowThemAndRefuseEditing) {
+    test::TempFolders folders;
+    TRegistry reg(Store::open(folders.storeFile()));
+    ASSERT_TRUE(reg.OpenKey("\\Odd", true));
+    reg.WriteString("s", "text");
+    reg.WriteInteger("d", 7);
+    reg.WriteMultiString("m", {"a", "b"});
+    reg.WriteBinary("b", "\x01", 1);
+    reg.WriteRaw(RawValue{{"short"}, REG_DWORD, std::string("\x01\x02", 2)});
+    reg.WriteRaw(RawValue{{"long"}, REG_DWORD, std::string(8, '\x11')});
+    reg.WriteRaw(RawValue{{"unended"}, REG_SZ, "abc"});
+    reg.WriteRaw(RawValue{{"tail"}, REG_SZ, std::string("a\0b\0", 4)});
+    reg.WriteRaw(RawValue{{"gap"}, REG_MULTI_SZ, std::string("a\0\0b\0\0", 6)});
+    reg.WriteRaw(RawValue{{"q"}, REG_QWORD, std::string(8, '\x01')});
+    // A name and a text that CP932 cannot hold ("ñ"), kept in their UTF-16 form.
+    reg.WriteRaw(RawValue{StoredName{utf8ToUtf16("añ"), true}, REG_SZ,
+                          utf8ToUtf16("x") + std::string("\0\0", 2) + utf8ToUtf16("ñ"), true});
+
+    std::map<std::string, std::pair<Row, bool>> rows;
+    for (const ValueRow& r : valueRows(reg))
+        rows[r.valueName] = {Row{r.name, r.data, r.kind, r.image}, r.editable};
+    const auto row = [&](const std::string& name) { return rows.at(name); };
+    EXPECT_TRUE(row("s").second);
+    EXPECT_TRUE(row("d").second);
+    EXPECT_TRUE(row("m").second);
+    EXPECT_TRUE(row("b").second);
+    EXPECT_EQ(row("short"), std::make_pair(Row{"short", "01 02 ", sj("数値"), 4}, false));
+    EXPECT_EQ(row("long").first.data, "11 11 11 11 11 11 11 11 ");
+    EXPECT_FALSE(row("long").second);
+    EXPECT_EQ(row("unended").first.data, "abc");
+    EXPECT_FALSE(row("unended").second);
+    EXPECT_FALSE(row("tail").second);
+    EXPECT_FALSE(row("gap").second);
+    EXPECT_FALSE(row("q").second);
+    const std::string wide = "a" + std::string(kCp932Geta);
+    ASSERT_EQ(rows.count(wide), 1u);
+    EXPECT_EQ(row(wide), std::make_pair(Row{wide, "x", sj("文字列"), 2}, false));
+    EXPECT_EQ(rows.size(), 11u);
 }
