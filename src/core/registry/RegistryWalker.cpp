@@ -1,5 +1,7 @@
 #include "core/registry/RegistryWalker.h"
 
+#include "core/platform/Encoding.h"
+
 #include <vector>
 
 namespace klv {
@@ -68,10 +70,26 @@ struct Walk {
 
 } // namespace
 
+namespace {
+// The start path without its trailing backslash (a single one names the same key), so that
+// the paths built below it never hold an empty component. The trail byte 0x5C of a
+// double-byte character is no separator.
+std::string withoutTrailingSeparator(const std::string& path) {
+    std::size_t last = std::string::npos;
+    for (std::size_t i = 0; i < path.size();) {
+        last = i;
+        i += isCp932Lead(static_cast<unsigned char>(path[i])) && i + 1 < path.size() ? 2 : 1;
+    }
+    if (last != std::string::npos && path[last] == '\\' && last + 1 == path.size())
+        return path.substr(0, last);
+    return path;
+}
+} // namespace
+
 WalkResult walkRegistry(TRegistry& reg, const std::string& subPath,
                         const std::function<void(const std::string&, const std::string&)>& visit,
                         const WalkOptions& options) {
-    Walk w{reg, visit, options, {}, subPath, {}};
+    Walk w{reg, visit, options, {}, withoutTrailingSeparator(subPath), {}};
     w.walk();
     return w.result;
 }
