@@ -92,10 +92,12 @@ TEST_F(StoreTest, NamesAreUniqueWithoutCaseAndKeepTheCaseTheyWereCreatedWith) {
 }
 
 TEST_F(StoreTest, SubkeysListByUpperCasedNameAndValuesByCreation) {
-    for (const char* name : {"b", "_x", "A", "C", "a1"})
+    for (const char* name : {"b", "_x", "Beta", "A", "C", "alpha", "a1"})
         ASSERT_TRUE(reg.CreateKey(std::string("\\Order\\") + name));
-    // "_" (5F) sorts after the upper-case letters but before the lower-case ones.
-    EXPECT_EQ(subKeys("\\Order"), (Names{"A", "a1", "b", "C", "_x"}));
+    // "_" (5F) sorts after the upper-case letters but before the lower-case ones; "alpha"
+    // before "Beta", which byte order would reverse.
+    const Names order{"A", "a1", "alpha", "b", "Beta", "C", "_x"};
+    EXPECT_EQ(subKeys("\\Order"), order);
 
     ASSERT_TRUE(reg.OpenKey("\\Order", false));
     reg.WriteString("z", "1");
@@ -119,7 +121,7 @@ TEST_F(StoreTest, SubkeysListByUpperCasedNameAndValuesByCreation) {
     other.ListValues(list);
     EXPECT_EQ(list, (Names{"a", "", "M", "Z"}));
     other.ListSubKeys(list);
-    EXPECT_EQ(list, (Names{"A", "a1", "b", "C", "_x"}));
+    EXPECT_EQ(list, order);
 }
 
 TEST_F(StoreTest, LastWriteTimeMovesOnChangesOnly) {
@@ -337,6 +339,25 @@ TEST_F(StoreTest, LimitsRaiseAndChangeNothing) {
     EXPECT_FALSE(reg.KeyPresent("\\e")); // no half-made chain
     EXPECT_EQ(subKeys(""), (Names{"d", "L"}));
     EXPECT_EQ(store->info(root).subKeys, 2u);
+}
+
+// Removing a whole tree is the access layer's walk; the store itself refuses a key that still
+// has subkeys, and changes nothing.
+TEST_F(StoreTest, DeletingAKeyWithSubkeysIsRefusedAndChangesNothing) {
+    ASSERT_TRUE(reg.CreateKey("\\P\\Child\\Grand"));
+    ASSERT_TRUE(reg.OpenKey("\\P", false));
+    reg.WriteString("v", "kept");
+    const KeyId p = *reg.CurrentKeyId();
+    const KeyInfo before = infoOf("\\P");
+    EXPECT_THROW(store->deleteKey(p), StoreError);
+    EXPECT_THROW(store->deleteKey(idOf("\\P\\Child")), StoreError);
+    TRegistry other(Store::open(folders.storeFile()));
+    EXPECT_TRUE(other.KeyPresent("\\P\\Child\\Grand"));
+    ASSERT_TRUE(other.OpenKey("\\P", false));
+    EXPECT_EQ(other.ReadText("v"), "kept");
+    const KeyInfo after = infoOf("\\P");
+    EXPECT_EQ(after.subKeys, before.subKeys);
+    EXPECT_EQ(after.lastWrite, before.lastWrite);
 }
 
 TEST_F(StoreTest, TransactionWithoutCommitLeavesNothingBehind) {

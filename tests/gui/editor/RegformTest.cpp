@@ -9,6 +9,7 @@
 #include <QTabWidget>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <stdexcept>
 
 using namespace klv;
 
@@ -20,7 +21,9 @@ protected:
         if (!form)
             start();
         auto w = form->editorWindows();
-        EXPECT_FALSE(w.empty());
+        // Thrown, not dereferenced: the test fails alone instead of crashing the executable.
+        if (w.empty())
+            throw std::runtime_error("no editor window");
         return *w.front();
     }
     static QTreeWidgetItem* childNamed(QTreeWidgetItem* n, const QString& name) {
@@ -143,6 +146,7 @@ TEST_F(RegformTest, TheEleventhAddressDropsTheOldest) {
     EXPECT_EQ(h.front(), QStringLiteral("HKEY_USERS\\11"));
     EXPECT_EQ(h.back(), QStringLiteral("HKEY_USERS\\2"));
     // Kept for the next window when this one closes.
+    ASSERT_FALSE(form->editorWindows().empty());
     form->editorWindows().front()->parentWidget()->close();
     QApplication::processEvents();
     const auto saved = settings().readList("HISTRY", "0", {});

@@ -60,6 +60,7 @@ TEST_F(Form1Test, KeyArgumentOpensTheFirstEditorWindowOnThatKey) {
     // Arguments are compared exactly.
     form.reset();
     TForm1& g = start({QStringLiteral("/key"), QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE")});
+    ASSERT_FALSE(g.editorWindows().empty());
     EXPECT_EQ(g.editorWindows().front()->caption(), QStringLiteral("HKEY_CLASSES_ROOT"));
     form.reset();
     EXPECT_TRUE(start({QStringLiteral("/READONLY")}).readOnlyArgument());
@@ -107,6 +108,7 @@ TEST_F(Form1Test, PlatformFamilyDecidesTheRootCount) {
     TForm1& w95 = start();
     EXPECT_EQ(w95.Label12, QStringLiteral("0"));
     EXPECT_EQ(w95.Label21, QStringLiteral("5"));
+    ASSERT_FALSE(w95.editorWindows().empty());
     QTreeWidget* tree = w95.editorWindows().front()->TreeView1;
     ASSERT_EQ(tree->topLevelItemCount(), 6);
     EXPECT_EQ(tree->topLevelItem(5)->text(0), QStringLiteral("HKEY_DYN_DATA"));
