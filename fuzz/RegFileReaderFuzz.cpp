@@ -26,6 +26,8 @@ struct Counter final : klv::RegFileSink {
     void setValue(const klv::RawValue& v) override {
         if (v.dataWide && !klv::isTextType(v.type))
             std::abort();
+        if (!v.name.wide && v.name.bytes.find('\0') != std::string::npos)
+            std::abort(); // a NUL never gets past the reader
     }
     void deleteValue(const klv::StoredName&) override {}
     static void check(const klv::RegKeyPath& p) {

@@ -170,7 +170,8 @@ std::string KlovregCommand::usage() {
            "キーは HKEY_CURRENT_USER\\Software のように書きます。\n"
            "終了コード: 0 完了、1 失敗、2 引数の誤り、3 "
            "正確に書き出せなかった名前やデータがある、\n"
-           "            4 取り込みを取り消した、5 取り込みに失敗し画面に表示済み\n";
+           "            4 取り込みを取り消した、5 取り込みに失敗し画面に表示済み、\n"
+           "            6 書き込めないキーを除いて取り込んだ（そのキーと行を表示）\n";
 }
 
 int KlovregCommand::run(const KlovregSetup& setup, KlovregUi& ui) const {
@@ -220,14 +221,16 @@ int KlovregCommand::importFiles(const KlovregSetup& setup, KlovregUi* ui) const 
     auto store = openStore(setup);
     ImportOptions options;
     options.rootCount = rootsOf(setup);
+    bool refused = false;
     for (const std::string& arg : files_) {
         if (ui && !ui->confirm(arg + " の情報をレジストリに追加しますか？\n\n"
                                      "信頼できない登録ファイルの情報を追加すると、値が意図せず"
                                      "変更または削除され、プログラムが正しく動作しなくなる"
                                      "ことがあります。"))
             return kKlovregCancelled;
+        ImportReport report;
         try {
-            RegImporter(*store, options).importFile(resolveFile(setup, arg));
+            report = RegImporter(*store, options).importFile(resolveFile(setup, arg));
         } catch (const Failure& f) {
             if (!ui)
                 throw;
@@ -240,10 +243,30 @@ int KlovregCommand::importFiles(const KlovregSetup& setup, KlovregUi* ui) const 
                       "\n\nレジストリは変更されていません。");
             return kKlovregReported;
         }
+        if (!report.refused.empty()) {
+            // What may be imported is; the keys that may not be written are named.
+            refused = true;
+            std::string list;
+            for (const RefusedKey& k : report.refused)
+                list += utf8(k.key) + "（" + std::to_string(k.line) + " 行目）: " + utf8(k.reason) +
+                        "\n";
+            if (ui) {
+                ui->error(arg +
+                          " の情報の一部はレジストリに入力できませんでした。"
+                          "次のキーには書き込めません。\n\n" +
+                          list + "\nそのほかの情報はレジストリに入力されました。");
+            } else {
+                std::size_t start = 0;
+                for (std::size_t end; (end = list.find('\n', start)) != std::string::npos;
+                     start = end + 1)
+                    setup.err("klovreg: " + arg + ": " + list.substr(start, end - start + 1));
+            }
+            continue;
+        }
         if (ui)
             ui->inform(arg + " の情報は正常にレジストリに入力されました。");
     }
-    return kKlovregDone;
+    return refused ? kKlovregRefused : kKlovregDone;
 }
 
 } // namespace klv

@@ -163,6 +163,45 @@ TEST_F(KlovregTest, OpeningAFileAsksFirstAndReportsTheResult) {
     EXPECT_FALSE(keyAt(*store(), HKCU, "Broken"));
 }
 
+// The seeded registry holds HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum read only: a
+// file that writes into it imports everything else and names the key with its line.
+TEST_F(KlovregTest, KeysThatMayNotBeWrittenAreNamedAndTheRestImported) {
+    writeFile("part.reg", cp932File("REGEDIT4\r\n\r\n"
+                                    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum]\r\n"
+                                    "\"Added\"=\"x\"\r\n\r\n"
+                                    "[HKEY_CURRENT_USER\\Around]\r\n\"v\"=\"1\"\r\n"));
+    Run r = klovreg("/S part.reg");
+    EXPECT_EQ(r.code, 6) << r.err;
+    EXPECT_NE(r.err.find("part.reg: HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum（4 "
+                         "行目）: このキーへの書き込みは許可されていません"),
+              std::string::npos)
+        << r.err;
+    auto s = store();
+    EXPECT_TRUE(keyAt(*s, HKCU, "Around"));
+    const auto e = keyAt(*s, HKLM, "SYSTEM\\CurrentControlSet\\Enum");
+    ASSERT_TRUE(e);
+    EXPECT_FALSE(valueAt(*s, *e, "Added"));
+
+    // Asked first, the result says the same.
+    r = klovreg("part.reg", "y\n");
+    EXPECT_EQ(r.code, 6);
+    EXPECT_NE(r.err.find("part.reg の情報の一部はレジストリに入力できませんでした。"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Enum（4 行目）"), std::string::npos) << r.err;
+
+    // A whole export of the registry imports again; only what goes into the read-only key
+    // is refused.
+    ASSERT_EQ(klovreg("/E all.reg").code, 0);
+    r = klovreg("/S all.reg");
+    EXPECT_TRUE(r.code == 0 || r.code == 6) << r.err;
+    std::size_t start = 0;
+    for (std::size_t end; (end = r.err.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_NE(r.err.substr(start, end - start).find("CurrentControlSet\\Enum"),
+                  std::string::npos)
+            << r.err;
+}
+
 TEST_F(KlovregTest, UndoBackupAndRestoreWithWindowsStylePaths) {
     // The delete-key undo: " /E \"<exe folder>Undo\<stamp>.reg\" \"<key>\"", later " /S ...".
     fs::create_directories(folders.home() / "UNDO");

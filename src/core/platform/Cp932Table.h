@@ -25,6 +25,15 @@ public:
     }
     static constexpr bool isTrail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 
+    // Whether `c` (one character, as charLength measures it) is a character of CP932.
+    bool isCharacter(std::string_view c) const {
+        const auto b0 = static_cast<unsigned char>(c[0]);
+        const std::uint16_t code =
+            c.size() == 1 ? b0
+                          : static_cast<std::uint16_t>(b0 << 8 | static_cast<unsigned char>(c[1]));
+        return unitOf_[code] != kNoUnit;
+    }
+
     // Appends the UTF-16 form of CP932 text; a character without one becomes U+FFFD. Returns
     // true when every character converts there and back unchanged.
     bool toUtf16(std::string_view cp932, std::u16string& out) const;

@@ -107,6 +107,11 @@ private:
         ls_ = pos_;
         le_ = findLineEnd(pos_);
         pos_ = le_;
+        // A NUL is never text: a file holding one is damaged or not a registry file at all.
+        // (The header line is left to the header's own checks, which tell UTF-16 without its
+        // mark apart.)
+        if (lineNo_ > 1 && hasNul(ls_, le_))
+            fail("行に NUL 文字があります");
         if (pos_ < size_) {
             const bool cr = unit(pos_) == '\r';
             ++pos_;
@@ -114,6 +119,17 @@ private:
                 ++pos_;
         }
         return true;
+    }
+
+    bool hasNul(std::size_t from, std::size_t to) const {
+        if constexpr (Wide) {
+            for (std::size_t i = from; i < to; ++i)
+                if (unit(i) == 0)
+                    return true;
+            return false;
+        } else {
+            return std::memchr(data_ + from, 0, to - from) != nullptr;
+        }
     }
 
     std::size_t findLineEnd(std::size_t from) {
@@ -153,6 +169,7 @@ private:
 
     // The sink's refusal reported at the line that asked for it.
     template <class F> void call(F&& f) {
+        sink_.atLine(lineNo_);
         try {
             f();
         } catch (const RegFileError&) {
@@ -190,10 +207,29 @@ private:
     // --- names and texts ---
 
     void append(Text& out, std::size_t i, std::size_t len) const {
-        if constexpr (Wide)
+        if constexpr (Wide) {
             out.push_back(static_cast<char16_t>(unit(i)));
-        else
+        } else {
+            // Bytes that are no CP932 character (a lead byte without its trail byte, an unused
+            // code) would be stored as they are and shown as a substitute: refused instead.
+            if (static_cast<unsigned char>(data_[i]) >= 0x80 &&
+                !Cp932Table::instance().isCharacter(std::string_view(data_ + i, len)))
+                failWith(sj("CP932 の文字ではないバイトがあります（") +
+                         hexBytesText(std::string_view(data_ + i, len)) + sj("）"));
             out.append(data_ + i, len);
+        }
+    }
+
+    static std::string hexBytesText(std::string_view bytes) {
+        static const char digits[] = "0123456789ABCDEF";
+        std::string t;
+        for (const char c : bytes) {
+            if (!t.empty())
+                t += ' ';
+            t += digits[static_cast<unsigned char>(c) >> 4];
+            t += digits[static_cast<unsigned char>(c) & 15];
+        }
+        return t;
     }
 
     StoredName storedName(const Text& t) const {
@@ -440,7 +476,13 @@ private:
         value_.data.clear();
         bool afterByte = false;
         for (;;) {
-            i = skipBlanks(i);
+            // Blanks may only end a line (before its end or a comment): inside the list they
+            // are an error, as in "hex: 01 , 02". A continued line may begin with blanks.
+            if (i < le_ && isBlank(unit(i))) {
+                i = skipBlanks(i);
+                if (i < le_ && unit(i) != ';')
+                    fail("16 進数のバイトの並びに空白は置けません");
+            }
             if (i >= le_)
                 return;
             const unsigned c = unit(i);

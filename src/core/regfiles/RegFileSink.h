@@ -15,6 +15,8 @@ struct RegKeyPath {
 class RegFileSink {
 public:
     virtual ~RegFileSink() = default;
+    // The file line of the requests that follow, for the sink's own reports.
+    virtual void atLine(int /*line*/) {}
     // [key]: open the key, creating it and its missing parents; later values go there.
     virtual void openKey(const RegKeyPath& path) = 0;
     // [-key]: delete the key with its whole tree; a missing key is not an error.

@@ -14,6 +14,8 @@ enum KlovregExit : int {
     kKlovregLossy = 3,     // exported, but some names or data could not be written exactly
     kKlovregCancelled = 4, // the user declined the import
     kKlovregReported = 5,  // the import failed and the user has been told already
+    kKlovregRefused = 6,   // imported, except keys that may not be written (named on stderr,
+                           // or in the result box when the user was asked)
 };
 
 // klovreg beside the running program.

@@ -54,6 +54,12 @@ QString ChildWatcher::failureText(const ProcessRunner::Result& r, const QString&
     if (r.exitCode == kKlovregDone || r.exitCode == kKlovregCancelled ||
         r.exitCode == kKlovregReported)
         return {};
+    // Refused keys are shown by klovreg itself when it asked the user; a silent run names
+    // them on stderr.
+    if (r.exitCode == kKlovregRefused)
+        return detail.isEmpty()
+                   ? QString()
+                   : what + QStringLiteral(" が一部のキーに書き込めませんでした。\n\n") + detail;
     if (detail.isEmpty())
         return what + QStringLiteral(" が終了コード %1 で終了しました。").arg(r.exitCode);
     return what + QStringLiteral(" がエラーを報告しました。\n\n") + detail;

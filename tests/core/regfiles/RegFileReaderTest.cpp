@@ -190,9 +190,9 @@ TEST_F(RegFileReaderTest, HexListsContinueOverLinesWithCommentsBetween) {
                  "\r\n"
                  "; a comment between\r\n"
                  "  # another\r\n"
-                 "    a0 , 0b,\\  \r\n"
+                 "    a0,0b,\\  \r\n"
                  "  c\r\n"
-                 "\"trail\"=hex: 01,02,\r\n"
+                 "\"trail\"=hex:01,02,  \r\n"
                  "\"empty\"=hex:\r\n"
                  "\"commented\"=hex:05 ; five\r\n"
                  "\"qword\"=hex(b):01,02,03,04\r\n"
@@ -211,7 +211,10 @@ TEST_F(RegFileReaderTest, HexListsContinueOverLinesWithCommentsBetween) {
     EXPECT_EQ(value("H", "binary").type, REG_BINARY);
     for (const char* bad :
          {"hex:001", "hex:01,,02", "hex:,", "hex:01 02", "hex:0g", "HEX:01", "hex(2:01", "hex():01",
-          "hex(123456789):01", "hex(1)01", "hex:01,\\ x", "str:1", "01", "\"unterminated"}) {
+          "hex(123456789):01", "hex(1)01", "hex:01,\\ x", "str:1", "01", "\"unterminated",
+          // Blanks inside the list.
+          "hex: 01", "hex:01 ,02", "hex:01, 02", "hex: 01 , 02 ,03", "hex(2):41 ,00",
+          "hex:01, \\\r\n  02,03"}) {
         const std::string e = importError(
             *store, cp932File(std::string("REGEDIT4\r\n[HKEY_CURRENT_USER\\H]\r\n\"bad\"=") + bad +
                               "\r\n"));
@@ -338,29 +341,72 @@ TEST_F(RegFileReaderTest, LinesThatAreNeitherKeysNorValuesAreErrors) {
 
 // --- access ---
 
-TEST_F(RegFileReaderTest, KeyAccessIsHonouredAndARefusalAppliesNothing) {
-    ok(cp932File("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\RO\\Sub]\r\n[HKEY_LOCAL_MACHINE\\NA]\r\n"
-                 "[HKEY_LOCAL_MACHINE\\Tree\\Locked]\r\n"));
+// Writes into keys that may not be written are refused key by key, each named with its line;
+// everything else of the file is imported, in one transaction.
+TEST_F(RegFileReaderTest, KeysThatMayNotBeWrittenAreRefusedAndTheRestImported) {
+    ok(cp932File(
+        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\RO\\Sub]\r\n\"v\"=\"old\"\r\n"
+        "[HKEY_LOCAL_MACHINE\\NA\\Inner]\r\n"
+        "[HKEY_LOCAL_MACHINE\\Tree\\Locked\\Leaf]\r\n[HKEY_LOCAL_MACHINE\\Tree\\Free]\r\n"));
     const KeyId ro = *keyAt(*store, HKLM, "RO");
+    store->setValue(ro, RawValue{{"kept"}, REG_SZ, std::string("1\0", 2)});
     store->setAccess(ro, KeyAccess::ReadOnly);
     store->setAccess(*keyAt(*store, HKLM, "NA"), KeyAccess::None);
     store->setAccess(*keyAt(*store, HKLM, "Tree\\Locked"), KeyAccess::ReadOnly);
-    const std::vector<std::string> before = dumpStore(*store, 6);
-    const std::string first = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Fine]\r\n\"a\"=\"1\"\r\n";
-    const char* refused[] = {
-        "[HKEY_LOCAL_MACHINE\\RO]\r\n\"v\"=\"1\"\r\n",
-        "[HKEY_LOCAL_MACHINE\\RO]\r\n",
-        "[HKEY_LOCAL_MACHINE\\RO\\New]\r\n",
-        "[HKEY_LOCAL_MACHINE\\NA]\r\n",
-        "[-HKEY_LOCAL_MACHINE\\Tree]\r\n",
+
+    ImportOptions o;
+    const ImportReport r = RegImporter(*store, o).importBytes(
+        cp932File("REGEDIT4\r\n"
+                  "[HKEY_LOCAL_MACHINE\\RO]\r\n"              // 2: named only: no write
+                  "[HKEY_LOCAL_MACHINE\\Fine]\r\n"            // 3
+                  "\"a\"=\"1\"\r\n"                           // 4
+                  "[HKEY_LOCAL_MACHINE\\RO]\r\n"              // 5
+                  "\"v\"=\"1\"\r\n"                           // 6: refused
+                  "\"kept\"=-\r\n"                            // 7: refused with it
+                  "[HKEY_LOCAL_MACHINE\\RO\\Sub]\r\n"         // 8: writable below
+                  "\"v\"=\"new\"\r\n"                         // 9
+                  "[HKEY_LOCAL_MACHINE\\RO\\New\\Deeper]\r\n" // 10: cannot be created
+                  "\"x\"=\"1\"\r\n"                           // 11
+                  "[HKEY_LOCAL_MACHINE\\NA]\r\n"              // 12
+                  "@=\"1\"\r\n"                               // 13: refused
+                  "[-HKEY_LOCAL_MACHINE\\Tree]\r\n"           // 14: Locked stays, Free goes
+                  "[HKEY_LOCAL_MACHINE\\Fine]\r\n"            // 15
+                  "\"b\"=dword:00000002\r\n"),                // 16
+        "t.reg");
+    struct Seen {
+        std::string key;
+        int line;
+        bool operator==(const Seen&) const = default;
     };
-    for (const char* r : refused) {
-        const std::string e = importError(*store, cp932File(first + r));
-        EXPECT_NE(e.find("（4 行目）"), std::string::npos) << r << e;
-        EXPECT_EQ(dumpStore(*store, 6), before) << r;
-    }
-    // A read-only key below which a writable key stands: that key may be written.
-    ok(cp932File("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\RO\\Sub]\r\n\"v\"=\"1\"\r\n"));
+    std::vector<Seen> seen;
+    for (const RefusedKey& k : r.refused)
+        seen.push_back(Seen{cp932ToUtf8(k.key), k.line});
+    const std::vector<Seen> expected{{"HKEY_LOCAL_MACHINE\\RO", 6},
+                                     {"HKEY_LOCAL_MACHINE\\RO\\New\\Deeper", 10},
+                                     {"HKEY_LOCAL_MACHINE\\NA", 13},
+                                     {"HKEY_LOCAL_MACHINE\\Tree\\Locked", 14}};
+    ASSERT_EQ(seen.size(), expected.size());
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        EXPECT_EQ(seen[i], expected[i]) << i << ": " << seen[i].key << " " << seen[i].line;
+    EXPECT_EQ(cp932ToUtf8(r.refused.front().reason), "このキーへの書き込みは許可されていません");
+
+    const auto hklm = [&](const char* path, const char* name) {
+        const auto k = keyAt(*store, HKLM, path);
+        return k ? valueAt(*store, *k, name) : std::nullopt;
+    };
+    ASSERT_TRUE(hklm("Fine", "a"));
+    EXPECT_EQ(hklm("Fine", "a")->data, std::string("1\0", 2));
+    ASSERT_TRUE(hklm("Fine", "b"));
+    EXPECT_EQ(hklm("Fine", "b")->type, REG_DWORD);
+    EXPECT_FALSE(valueAt(*store, ro, "v"));
+    EXPECT_TRUE(valueAt(*store, ro, "kept"));
+    ASSERT_TRUE(hklm("RO\\Sub", "v"));
+    EXPECT_EQ(hklm("RO\\Sub", "v")->data, std::string("new\0", 4));
+    EXPECT_FALSE(keyAt(*store, HKLM, "RO\\New"));
+    EXPECT_TRUE(store->values(*keyAt(*store, HKLM, "NA")).empty());
+    EXPECT_TRUE(keyAt(*store, HKLM, "Tree\\Locked"));
+    EXPECT_FALSE(keyAt(*store, HKLM, "Tree\\Locked\\Leaf")); // below a read-only key: it goes
+    EXPECT_FALSE(keyAt(*store, HKLM, "Tree\\Free"));
 }
 
 TEST_F(RegFileReaderTest, AReadOnlyStoreFileRefusesTheImport) {
@@ -411,3 +457,39 @@ TEST_F(RegFileReaderTest, ReaderReportsEveryRequestInFileOrder) {
 }
 
 } // namespace
+
+// A NUL anywhere after the header, and bytes that are no CP932 character, make the file
+// malformed at their line: nothing is imported and no substitute character is stored.
+TEST_F(RegFileReaderTest, NulsAndBytesThatAreNoCp932CharacterAreMalformed) {
+    const std::string head = "REGEDIT4\r\n[HKEY_CURRENT_USER\\Fine]\r\n\"a\"=\"1\"\r\n";
+    struct Case {
+        std::string body;
+        int line;
+        const char* reason;
+    };
+    const std::vector<Case> cases{
+        {std::string("\"v\"=\"x\0y\"\r\n", 11), 4, "NUL"},
+        {std::string("; note\0\r\n", 9), 4, "NUL"},
+        {std::string("\"v\"=hex:01,\0\r\n", 14), 4, "NUL"},
+        {"\"v\"=\"ab\x81\"\r\n", 4, "81"},
+        {"\"v\"=\"\x81\"\r\n", 4, "81"},
+        {"[HKEY_CURRENT_USER\\k\x85\x40]\r\n", 4, "85 40"},
+        {"\"\xA0\"=\"1\"\r\n", 4, "A0"},
+        {"\"v\"=\"\xFD\"\r\n", 4, "FD"},
+    };
+    for (const Case& c : cases) {
+        const std::string e = importError(*store, sj(head) + c.body);
+        EXPECT_NE(e.find("（" + std::to_string(c.line) + " 行目）"), std::string::npos) << e;
+        EXPECT_NE(e.find(c.reason), std::string::npos) << e;
+    }
+    const std::string wide = "\xFF\xFE" +
+                             le("Windows Registry Editor Version 5.00\r\n\r\n"
+                                "[HKEY_CURRENT_USER\\Fine]\r\n\"v\"=\"x") +
+                             std::string(2, '\0') + le("y\"\r\n");
+    const std::string e = importError(*store, wide);
+    EXPECT_NE(e.find("（4 行目）"), std::string::npos) << e;
+    EXPECT_TRUE(store->children(Store::rootId(HKCU)).empty());
+    // Half-width kana and ordinary double-byte characters are characters.
+    ok(sj(head) + "\"\xB1\"=\"\x95\x5C\"\r\n");
+    EXPECT_EQ(value("Fine", "\xEF\xBD\xB1").data, std::string("\x95\x5C\0", 3));
+}

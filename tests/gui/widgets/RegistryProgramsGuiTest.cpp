@@ -250,6 +250,44 @@ TEST_F(RegistryProgramsTest, AnOpenedFileIsImportedOnlyAfterTheUserAgrees) {
     EXPECT_TRUE(err.empty()) << err;
     store->refresh();
     EXPECT_FALSE(keyAt(*store, HKCU, "Bad"));
+
+    // Keys that may not be written are named in the result box; the rest is imported.
+    const fs::path part = folders.root() / "part.reg";
+    std::ofstream(part, std::ios::binary)
+        << cp932File("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum]\r\n"
+                     "\"x\"=\"1\"\r\n[HKEY_CURRENT_USER\\Partly]\r\n");
+    dialogs.answers = {MsgAnswer::Yes};
+    EXPECT_EQ(KlovregCommand({part.string()}).run(setup, ui), kKlovregRefused);
+    ASSERT_EQ(dialogs.shown.size(), 7u);
+    EXPECT_EQ(dialogs.shown[6].icon, MsgIcon::Error);
+    EXPECT_TRUE(dialogs.shown[6].text.contains(
+        QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum（3 行目）")))
+        << dialogs.shown[6].text.toStdString();
+    EXPECT_TRUE(err.empty()) << err;
+    store->refresh();
+    EXPECT_TRUE(keyAt(*store, HKCU, "Partly"));
+}
+
+} // namespace
+
+namespace {
+
+// What a watched child's end shows: nothing for the ends klovreg reported itself, the keys it
+// could not write for a silent partial import, its error text otherwise.
+TEST(ChildWatcherText, ShowsWhatTheUserHasNotSeenYet) {
+    ProcessRunner::Result r;
+    r.started = r.finished = true;
+    const QString what = QStringLiteral("REGEDIT.EXE");
+    for (int shown : {kKlovregDone, kKlovregCancelled, kKlovregReported}) {
+        r.exitCode = shown;
+        EXPECT_TRUE(ChildWatcher::failureText(r, what).isEmpty()) << shown;
+    }
+    r.exitCode = kKlovregRefused;
+    EXPECT_TRUE(ChildWatcher::failureText(r, what).isEmpty()); // the result box was shown
+    r.errorText = "klovreg: a.reg: HKEY_LOCAL_MACHINE\\RO（4 行目）: x\n";
+    EXPECT_TRUE(ChildWatcher::failureText(r, what).contains(QStringLiteral("RO（4 行目）")));
+    r.exitCode = kKlovregFailed;
+    EXPECT_TRUE(ChildWatcher::failureText(r, what).startsWith(what));
 }
 
 } // namespace
