@@ -1,10 +1,14 @@
 #include "core/registry/ChangeWatch.h"
 
 #include <sqlite3.h>
+#include <utility>
 
 namespace klv {
 
-ChangeWatch::ChangeWatch(sqlite3* db, const std::filesystem::path&) : db_(db) {
+ChangeWatch::ChangeWatch(sqlite3* db, const std::filesystem::path&, bool immutable)
+    : db_(db), immutable_(immutable) {
+    if (immutable)
+        return; // no index file: asking for one would try to make it
     // The header is read from SQLite's own mapping of the index file, asked for through the
     // connection's file. Opening the "-shm" file a second time and closing it again would drop
     // every POSIX lock this process holds on it, SQLite's among them, and let the next process
@@ -23,6 +27,8 @@ ChangeWatch::ChangeWatch(sqlite3* db, const std::filesystem::path&) : db_(db) {
 ChangeWatch::~ChangeWatch() = default;
 
 bool ChangeWatch::changed() {
+    if (immutable_)
+        return std::exchange(first_, false);
     if (map_) {
         std::array<std::uint64_t, 4> now{};
         for (std::size_t i = 0; i < now.size(); ++i)

@@ -16,7 +16,8 @@ namespace klv {
 
 class ChangeWatch {
 public:
-    ChangeWatch(sqlite3* db, const std::filesystem::path& dbFile);
+    // An immutable database never changes: only the first question says true.
+    ChangeWatch(sqlite3* db, const std::filesystem::path& dbFile, bool immutable = false);
     ~ChangeWatch();
     ChangeWatch(const ChangeWatch&) = delete;
     ChangeWatch& operator=(const ChangeWatch&) = delete;
@@ -34,6 +35,7 @@ private:
     const std::uint64_t* map_ = nullptr;
     std::array<std::uint64_t, 4> seen_{};
     bool first_ = true;
+    bool immutable_ = false;
     std::int64_t dataVersion_ = -1;
 };
 

@@ -146,8 +146,8 @@ std::string keySelect(const char* where) {
 } // namespace
 
 struct Store::Impl {
-    explicit Impl(sqlite3* db, const std::filesystem::path& file)
-        : watch(db, file), selKeyById(db, keySelect("WHERE id = ?1").c_str()),
+    Impl(sqlite3* db, const std::filesystem::path& file, bool immutable)
+        : watch(db, file, immutable), selKeyById(db, keySelect("WHERE id = ?1").c_str()),
           selChild(db, keySelect("WHERE parent = ?1 AND fold = ?2").c_str()),
           selChildren(db, keySelect("WHERE parent = ?1 ORDER BY fold").c_str()),
           selValues(db, "SELECT key, seq, fold, name, flags, type, data FROM vals "
@@ -463,6 +463,29 @@ bool fileIsReadOnly(const std::filesystem::path& file) {
     return ::access(file.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0;
 }
 
+bool folderIsReadOnly(const std::filesystem::path& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return false;
+    return ::access(folder.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0;
+}
+
+// A URI for sqlite3_open_v2: the path with the characters that URIs reserve escaped.
+std::string fileUri(const std::filesystem::path& file, const char* query) {
+    std::string uri = "file:";
+    for (const char c : file.string()) {
+        if (c == '%' || c == '?' || c == '#') {
+            static const char digits[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += digits[static_cast<unsigned char>(c) >> 4];
+            uri += digits[static_cast<unsigned char>(c) & 15];
+        } else {
+            uri += c;
+        }
+    }
+    return uri + query;
+}
+
 struct DbCloser {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
@@ -495,12 +518,18 @@ std::shared_ptr<Store> Store::open(const std::filesystem::path& file, Options op
         throw StoreError(sj("レジストリファイルが見つかりません"), file.string());
     if (!exists)
         std::filesystem::create_directories(file.parent_path(), ec);
-    const bool readOnly = exists && fileIsReadOnly(file);
+    // A file in a folder that cannot be written opens read only as well: no writer can add a
+    // log beside it, and SQLite could not make the log's index there either. Without an index
+    // file left from a writer, the file is then read as it stands (immutable).
+    const bool folderReadOnly = exists && folderIsReadOnly(file.parent_path());
+    const bool readOnly = exists && (folderReadOnly || fileIsReadOnly(file));
+    const bool immutable = folderReadOnly && !std::filesystem::exists(file.string() + "-shm", ec);
     const int flags =
         (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-        SQLITE_OPEN_NOMUTEX;
+        SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI;
     sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+    int rc = sqlite3_open_v2(fileUri(file, immutable ? "?immutable=1" : "").c_str(), &raw, flags,
+                             nullptr);
     std::unique_ptr<sqlite3, DbCloser> db(raw);
     if (rc != SQLITE_OK)
         throwSqlError(raw, rc);
@@ -527,7 +556,7 @@ std::shared_ptr<Store> Store::open(const std::filesystem::path& file, Options op
     }
     std::shared_ptr<Store> s(new Store(file, db.release(), readOnly));
     s->createdNow_ = !exists;
-    s->d_ = std::make_unique<Impl>(s->db_, file);
+    s->d_ = std::make_unique<Impl>(s->db_, file, immutable);
     if (s->createdNow_ && options.seedWhenNew)
         seedRegistry(*s);
     return s;

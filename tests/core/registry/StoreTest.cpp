@@ -9,6 +9,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace klv;
 
@@ -296,6 +298,59 @@ TEST_F(StoreTest, ReadOnlyFileOpensEveryKeyForReadingOnly) {
     r.ListValues(list);
     EXPECT_EQ(list, Names{"v"});
     EXPECT_EQ(r.ReadText("v"), "kept");
+}
+
+// A program folder that cannot be written: the store opens with every key read only instead of
+// failing, whoever the user is, and leaves no file behind.
+TEST_F(StoreTest, AStoreInAFolderThatCannotBeWrittenOpensReadOnly) {
+    const fs::path dir = folders.root() / "locked";
+    const fs::path file = dir / "SYSTEM.DAT";
+    {
+        TRegistry w(Store::open(file));
+        ASSERT_TRUE(w.OpenKey("\\K", true));
+        w.WriteString("v", "kept");
+    }
+    ASSERT_FALSE(fs::exists(dir / "SYSTEM.DAT-shm")); // the last connection removed it
+    const auto readBack = [&]() -> int {
+        try {
+            auto ro = Store::open(file);
+            TRegistry r(ro);
+            if (!ro->readOnly() || !r.OpenKeyAnyAccess("\\K", false) || r.CurrentKeyWritable())
+                return 3;
+            if (r.ReadText("v") != "kept")
+                return 4;
+            try {
+                r.WriteString("v", "x");
+                return 5;
+            } catch (const RegistryError&) {
+            }
+            return 0;
+        } catch (const std::exception&) {
+            return 2;
+        }
+    };
+    const auto all = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                     fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(folders.root(), all);
+    fs::permissions(dir, all & ~fs::perms::owner_write);
+    EXPECT_EQ(readBack(), 0);
+    EXPECT_FALSE(fs::exists(dir / "SYSTEM.DAT-shm"));
+
+    // Another user, for whom the folder is really closed (the test runs as root on CI).
+    if (::geteuid() == 0) {
+        fs::permissions(dir, all);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            ::_exit(dropped ? readBack() : 6);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    fs::permissions(dir, fs::perms::owner_all);
 }
 
 TEST_F(StoreTest, LimitsRaiseAndChangeNothing) {
