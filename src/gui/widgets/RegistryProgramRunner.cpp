@@ -13,22 +13,31 @@ std::filesystem::path programPath(const std::filesystem::path& folder, std::stri
     return findNoCase(folder, name).value_or(folder / name);
 }
 
-} // namespace
-
-ProcessRunner::Result RegistryProgramRunner::runEditorWaited(const QString& parameters) {
-    const WaitCursor hourglass;
-    const auto folder = systemFolder();
-    return ProcessRunner::runWaited(programPath(folder, "REGEDIT.EXE"),
-                                    ProcessRunner::splitParameters(parameters.toStdString()),
-                                    folder, [] { QCoreApplication::processEvents(); });
+// Each argument reaches the child as it is: joined into one text and split again, a key name
+// holding a quote or a blank would arrive as another key.
+std::vector<std::string> argv(const QStringList& arguments) {
+    std::vector<std::string> out;
+    out.reserve(static_cast<std::size_t>(arguments.size()));
+    for (const QString& a : arguments)
+        out.push_back(a.toStdString());
+    return out;
 }
 
-void RegistryProgramRunner::runShell(QWidget* parent, Program program, const QString& parameters) {
+} // namespace
+
+ProcessRunner::Result RegistryProgramRunner::runEditorWaited(const QStringList& arguments) {
+    const WaitCursor hourglass;
+    const auto folder = systemFolder();
+    return ProcessRunner::runWaited(programPath(folder, "REGEDIT.EXE"), argv(arguments), folder,
+                                    [] { QCoreApplication::processEvents(); });
+}
+
+void RegistryProgramRunner::runShell(QWidget* parent, Program program,
+                                     const QStringList& arguments) {
     const WaitCursor hourglass;
     const bool editor = program == Program::Editor;
-    ProcessRunner::Child child =
-        ProcessRunner::start(programPath(systemFolder(), editor ? "REGEDIT.EXE" : "REG.EXE"),
-                             ProcessRunner::splitParameters(parameters.toStdString()), {});
+    ProcessRunner::Child child = ProcessRunner::start(
+        programPath(systemFolder(), editor ? "REGEDIT.EXE" : "REG.EXE"), argv(arguments), {});
     ChildWatcher::watch(std::move(child), parent,
                         editor ? QStringLiteral("Regedit.exe") : QStringLiteral("Reg"));
 }

@@ -3,6 +3,7 @@
 #include "support/RegTestSupport.h"
 
 #include "core/regfiles/RegistryPrograms.h"
+#include "core/registry/Registry.h"
 #include "gui/widgets/ChildWatcher.h"
 #include "gui/widgets/RegistryEditorCheck.h"
 #include "gui/widgets/RegistryProgramRunner.h"
@@ -125,7 +126,8 @@ TEST_F(RegistryProgramsTest, TheWaitedRunKeepsTheProgramResponsiveUnderTheHourgl
             during = c->shape();
     });
     const ProcessRunner::Result r = RegistryProgramRunner::runEditorWaited(
-        QStringLiteral(" /E \"/home/u/Undo\\20240102030405.reg\" \"HKEY_CURRENT_USER\\表 ソ\""));
+        {QStringLiteral("/E"), QStringLiteral("/home/u/Undo\\20240102030405.reg"),
+         QStringLiteral("HKEY_CURRENT_USER\\表 ソ")});
     EXPECT_TRUE(fired) << "no event was processed while the child ran";
     EXPECT_EQ(during, Qt::WaitCursor);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -145,7 +147,7 @@ TEST_F(RegistryProgramsTest, TheHourglassIsRestoredOnEveryWayOut) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     // A registry editor that cannot start: the run ends at once, cursor restored.
     const ProcessRunner::Result r =
-        RegistryProgramRunner::runEditorWaited(QStringLiteral("/S x.reg"));
+        RegistryProgramRunner::runEditorWaited({QStringLiteral("/S"), QStringLiteral("x.reg")});
     EXPECT_FALSE(r.started);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -154,7 +156,8 @@ TEST_F(RegistryProgramsTest, AShellRunReturnsAtOnceAndAFailingChildIsNotSilent) 
     script("REG.EXE", "sleep 0.3\necho 'klovreg: 書き出せません' >&2\nexit 1");
     const auto t0 = std::chrono::steady_clock::now();
     RegistryProgramRunner::runShell(nullptr, RegistryProgramRunner::Program::Tool,
-                                    QStringLiteral("EXPORT \"HKEY_CURRENT_USER\" \"a.reg\" /nt4"));
+                                    {QStringLiteral("EXPORT"), QStringLiteral("HKEY_CURRENT_USER"),
+                                     QStringLiteral("a.reg"), QStringLiteral("/nt4")});
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(250));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(dialogs.shown.empty());
@@ -167,17 +170,17 @@ TEST_F(RegistryProgramsTest, AShellRunReturnsAtOnceAndAFailingChildIsNotSilent) 
     for (const char* body : {"exit 0", "exit 4", "echo shown >&2; exit 5"}) {
         script("REGEDIT.EXE", body);
         RegistryProgramRunner::runShell(nullptr, RegistryProgramRunner::Program::Editor,
-                                        QStringLiteral("\"x.reg\""));
+                                        {QStringLiteral("x.reg")});
         ASSERT_TRUE(waitUntil([] { return ChildWatcher::active() == 0; }));
         EXPECT_EQ(errors().size(), 1u) << body;
     }
     script("REGEDIT.EXE", "kill -9 $$");
-    RegistryProgramRunner::runShell(nullptr, RegistryProgramRunner::Program::Editor, QString());
+    RegistryProgramRunner::runShell(nullptr, RegistryProgramRunner::Program::Editor, {});
     ASSERT_TRUE(waitUntil([] { return ChildWatcher::active() == 0; }));
     ASSERT_EQ(errors().size(), 2u);
     EXPECT_TRUE(errors()[1].text.contains(QStringLiteral("シグナル 9")));
     fs::remove(folders.windir() / "REGEDIT.EXE");
-    RegistryProgramRunner::runShell(nullptr, RegistryProgramRunner::Program::Editor, QString());
+    RegistryProgramRunner::runShell(nullptr, RegistryProgramRunner::Program::Editor, {});
     ASSERT_TRUE(waitUntil([] { return ChildWatcher::active() == 0; }));
     ASSERT_EQ(errors().size(), 3u);
     EXPECT_TRUE(errors()[2].text.startsWith(QStringLiteral("Regedit.exe を起動できません。")));
@@ -189,8 +192,7 @@ TEST_F(RegistryProgramsTest, KlovregRunsAsTheRegistryEditorOfTheSystemFolder) {
     const QString undo = QString::fromStdString(folders.home().string()) +
                          QStringLiteral("/Undo\\20240102030405.reg");
     const ProcessRunner::Result r = RegistryProgramRunner::runEditorWaited(
-        QStringLiteral(" /E \"") + undo +
-        QStringLiteral("\" \"HKEY_CURRENT_USER\\Software\\サンプル\""));
+        {QStringLiteral("/E"), undo, QStringLiteral("HKEY_CURRENT_USER\\Software\\サンプル")});
     ASSERT_TRUE(r.succeeded()) << r.errorText;
     const std::string exported = read(folders.home() / "UNDO" / "20240102030405.reg");
     EXPECT_EQ(exported.substr(0, 2), "\xFF\xFE");
@@ -198,13 +200,34 @@ TEST_F(RegistryProgramsTest, KlovregRunsAsTheRegistryEditorOfTheSystemFolder) {
               std::string::npos);
 
     const QString out = QString::fromStdString((folders.root() / "k.reg").string());
-    RegistryProgramRunner::runShell(
-        nullptr, RegistryProgramRunner::Program::Tool,
-        QStringLiteral("EXPORT \"HKEY_CURRENT_USER\\Software\\サンプル\" \"") + out +
-            QStringLiteral("\" /nt4"));
+    RegistryProgramRunner::runShell(nullptr, RegistryProgramRunner::Program::Tool,
+                                    {QStringLiteral("EXPORT"),
+                                     QStringLiteral("HKEY_CURRENT_USER\\Software\\サンプル"), out,
+                                     QStringLiteral("/nt4")});
     ASSERT_TRUE(waitUntil([] { return ChildWatcher::active() == 0; }));
     EXPECT_TRUE(errors().empty());
     EXPECT_EQ(read(folders.root() / "k.reg").substr(0, 10), "REGEDIT4\r\n");
+}
+
+// A key name holding a quote, blanks and Japanese text reaches klovreg whole: the key itself is
+// exported, never its sibling "ab".
+TEST_F(RegistryProgramsTest, KeyNamesReachTheRegistryProgramAsTheyAre) {
+    ASSERT_TRUE(ensureRegistryPrograms(folders.windir(), KLOVREG_PATH));
+    {
+        TRegistry reg(Store::open(folders.storeFile()));
+        ASSERT_TRUE(reg.OpenKey(sj("\\Software\\a\"b c 表"), true));
+        reg.WriteString("mark", "quoted");
+        ASSERT_TRUE(reg.OpenKey("\\Software\\ab", true));
+        reg.WriteString("mark", "sibling");
+    }
+    const QString file = QString::fromStdString((folders.root() / "q.reg").string());
+    const ProcessRunner::Result r = RegistryProgramRunner::runEditorWaited(
+        {QStringLiteral("/E"), file, QStringLiteral("HKEY_CURRENT_USER\\Software\\a\"b c 表")});
+    ASSERT_TRUE(r.succeeded()) << r.errorText;
+    const std::string exported = read(folders.root() / "q.reg");
+    EXPECT_NE(exported.find(le("[HKEY_CURRENT_USER\\Software\\a\"b c 表]")), std::string::npos);
+    EXPECT_NE(exported.find(le("\"quoted\"")), std::string::npos);
+    EXPECT_EQ(exported.find(le("sibling")), std::string::npos);
 }
 
 TEST_F(RegistryProgramsTest, AnOpenedFileIsImportedOnlyAfterTheUserAgrees) {
