@@ -27,6 +27,9 @@ std::optional<std::string> tryUtf8ToCp932(std::string_view utf8);
 std::optional<std::string> tryCp932ToUtf8(std::string_view cp932);
 std::optional<std::string> tryUtf16ToCp932(std::string_view utf16le);
 
+// Well-formed UTF-8: no stray continuation byte, overlong form, surrogate or code past U+10FFFF.
+bool isValidUtf8(std::string_view text);
+
 // Throwing forms (EncodingError names the offending text).
 std::string utf8ToCp932(std::string_view utf8);
 

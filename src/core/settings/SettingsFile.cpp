@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <sys/file.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -114,6 +115,37 @@ Line classify(std::string_view raw, bool firstLine) {
     return {LineKind::Entry, trim(t.substr(0, eq)), unquote(trim(t.substr(eq + 1)))};
 }
 
+// The comparison form of a name: single-byte letters in lower case, double-byte characters
+// whole (as sameName compares).
+std::string foldedName(std::string_view name) {
+    std::string f(name);
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        if (isCp932Lead(static_cast<unsigned char>(f[i])))
+            ++i;
+        else
+            f[i] = lowerAscii(f[i]);
+    }
+    return f;
+}
+
+// The file's text in CP932. A file saved in UTF-8 (with its mark, or valid UTF-8 holding
+// multi-byte characters, as a Linux text editor saves it) is read as UTF-8; it is written back
+// in CP932 at the next write.
+std::string settingsText(std::string bytes) {
+    bool utf8 = bytes.starts_with(kUtf8Bom);
+    if (utf8) {
+        bytes.erase(0, kUtf8Bom.size());
+    } else {
+        const bool multiByte = std::any_of(bytes.begin(), bytes.end(), [](char c) {
+            return static_cast<unsigned char>(c) >= 0x80;
+        });
+        utf8 = multiByte && isValidUtf8(bytes);
+    }
+    if (!utf8)
+        return bytes;
+    return utf16ToCp932Lossy(utf8ToUtf16(bytes));
+}
+
 // Calls f(line, index) for each line without its CR LF or LF ending.
 template <class F> void forEachLine(std::string_view text, F&& f) {
     std::size_t index = 0;
@@ -148,7 +180,7 @@ class SectionSnapshot {
 public:
     SectionSnapshot(const fs::path& file, std::string_view section) {
         try {
-            text_ = readFileBytes(file).value_or(std::string());
+            text_ = settingsText(readFileBytes(file).value_or(std::string()));
         } catch (const FileError&) {
             return; // reads as a file with no keys
         }
@@ -218,6 +250,57 @@ public:
         while (end > *header + 1 && trim(lines_[end - 1]).empty())
             --end;
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(end), std::move(newLine));
+    }
+
+    // Sets many keys of one section in one pass over the file, so that writing a list costs
+    // time linear in the file, not one scan per item. Each key replaces its first line in the
+    // section; keys not there yet go at the end of the section's first block, in order.
+    void setAll(std::string_view section, const KeyValues& values) {
+        std::unordered_map<std::string, std::size_t> at; // folded key -> its first line
+        std::optional<std::size_t> header;
+        std::size_t blockEnd = 0;
+        bool inside = false;
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            const Line line = classify(lines_[i], i == 0);
+            if (line.kind == LineKind::Section) {
+                inside = sameName(line.name, section);
+                if (inside && !header)
+                    header = i;
+            } else if (inside && line.kind == LineKind::Entry) {
+                at.try_emplace(foldedName(line.name), i);
+            }
+            if (header && (i == *header || (inside && blockEnd == i)))
+                blockEnd = i + 1; // the first block runs until the next section header
+        }
+        std::vector<std::string> added;
+        std::unordered_map<std::string, std::size_t> addedAt; // folded key -> index in added
+        for (const auto& [key, value] : values) {
+            std::string newLine = key + "=" + value;
+            const std::string folded = foldedName(key);
+            if (const auto found = at.find(folded); found != at.end()) {
+                lines_[found->second] = std::move(newLine);
+            } else if (const auto again = addedAt.find(folded); again != addedAt.end()) {
+                added[again->second] = std::move(newLine); // the later value wins
+            } else {
+                addedAt.emplace(folded, added.size());
+                added.push_back(std::move(newLine));
+            }
+        }
+        if (added.empty())
+            return;
+        if (!header) {
+            if (!lines_.empty() && !trim(lines_.back()).empty())
+                lines_.emplace_back();
+            lines_.push_back("[" + std::string(section) + "]");
+            for (std::string& a : added)
+                lines_.push_back(std::move(a));
+            return;
+        }
+        std::size_t end = blockEnd;
+        while (end > *header + 1 && trim(lines_[end - 1]).empty())
+            --end;
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(end),
+                      std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
     }
 
     // Removes every line of the section whose key satisfies drop (all duplicates too, so that
@@ -292,7 +375,7 @@ template <class Edit> void updateFile(const fs::path& file, Edit&& edit) {
         // Rewriting a file we could not read would lose its other keys.
         throw FileWriteError(file, e.reason());
     }
-    Document doc(old);
+    Document doc(settingsText(old));
     edit(doc);
     std::string text = doc.text();
     if (text != old)
@@ -360,8 +443,7 @@ void writeValues(const fs::path& file, std::string_view section, const KeyValues
     for (const auto& [key, value] : values)
         checkKey(key);
     updateFile(file, [&](Document& doc) {
-        for (const auto& [key, value] : values)
-            doc.set(section, key, value);
+        doc.setAll(section, values);
         if (alsoEdit)
             alsoEdit(doc);
     });
@@ -404,12 +486,13 @@ void SettingsFile::writeString(std::string_view section, std::string_view key,
 }
 
 std::vector<std::string> SettingsFile::readList(std::string_view section, std::string_view prefix,
-                                                const std::vector<std::string>& current) const {
+                                                const std::vector<std::string>& current,
+                                                int limit) const {
     const SectionSnapshot snapshot(file_, section);
-    const int fallback =
-        static_cast<int>(std::min(current.size(), static_cast<std::size_t>(kMaxListItems)));
+    const int most = std::clamp(limit, 0, kMaxListItems);
+    const int fallback = static_cast<int>(std::min(current.size(), static_cast<std::size_t>(most)));
     const int count =
-        std::clamp(snapshot.getInt(joinKey(prefix, ".Count")).value_or(fallback), 0, kMaxListItems);
+        std::clamp(snapshot.getInt(joinKey(prefix, ".Count")).value_or(fallback), 0, most);
     // One pass over the section instead of one look-up per item.
     std::vector<std::optional<std::string_view>> items(static_cast<std::size_t>(count));
     for (const auto& [name, value] : snapshot.entries()) {

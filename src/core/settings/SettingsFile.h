@@ -1,5 +1,6 @@
 #pragma once
-// The program's INI file (KLOVANTE.INI in the program folder), CP932 throughout.
+// The program's INI file (KLOVANTE.INI in the program folder), CP932 throughout; a file that a
+// text editor saved in UTF-8 is read as such and written back in CP932.
 //
 // Nothing is cached: every read parses the file afresh and every write replaces it on disk at
 // once (atomically), so all windows and processes see a change at their next read. Section and
@@ -63,11 +64,13 @@ public:
     void writeString(std::string_view section, std::string_view key, std::string_view value);
 
     // List P: P.Count = n and P.0 .. P.(n-1). Reads as many items as P.Count says (default:
-    // current.size(), at most kMaxListItems); a missing item reads as empty. Writing removes
-    // items beyond the new count.
+    // current.size()), at most `limit` (the list's own limit; a garbled count never loads more)
+    // and at most kMaxListItems; a missing item reads as empty. Writing removes items beyond the
+    // new count, in time linear in the file.
     static constexpr int kMaxListItems = 65536;
     std::vector<std::string> readList(std::string_view section, std::string_view prefix,
-                                      const std::vector<std::string>& current = {}) const;
+                                      const std::vector<std::string>& current = {},
+                                      int limit = kMaxListItems) const;
     void writeList(std::string_view section, std::string_view prefix,
                    const std::vector<std::string>& items);
 

@@ -756,7 +756,9 @@ void TRegform::FormShow() {
 void TRegform::FormActivate() {
     // The address bar list as the other windows left it.
     const QString text = ComboBox1->currentText();
-    const auto list = form1_.settings().readList("HISTRY", "0", {});
+    SettingsFile& settings = form1_.settings();
+    const auto list =
+        settings.readList("HISTRY", "0", {}, std::max(0, settings.readInt("OPTION", "HIS_4", 10)));
     ComboBox1->clear();
     for (const std::string& s : list)
         ComboBox1->addItem(toQString(s));

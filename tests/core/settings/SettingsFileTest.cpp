@@ -236,7 +236,8 @@ TEST_F(SettingsFileTest, WritingKeepsCommentsJunkAndOrder) {
     settings.writeBool("OPTION", "SAVE", false);
     settings.writeBool("VIEW", "SB", false);
     settings.writeString("SETUP", "FLOPPY", "A");
-    EXPECT_EQ(raw(), "\xEF\xBB\xBF; settings\r\n"
+    // The UTF-8 mark goes: the file is written back in CP932.
+    EXPECT_EQ(raw(), "; settings\r\n"
                      "stray=before any section\r\n"
                      "[OPTION]\r\n"
                      "# hand note\r\n"
@@ -322,4 +323,44 @@ TEST_F(SettingsFileTest, TwoObjectsOnOneFileSeeEachOthersWritesAtOnce) {
     EXPECT_EQ(settings.sectionKeys("A").size(), 25u);
     EXPECT_EQ(settings.sectionKeys("B").size(), 25u);
     EXPECT_EQ(settings.readInt("B", "K24", 0), 24);
+}
+
+// A file saved in UTF-8 by a text editor reads as what it says (its shortcut keys work) and is
+// written back in CP932; a CP932 file with Japanese text is never taken for UTF-8.
+TEST_F(SettingsFileTest, AFileSavedInUtf8IsReadAsUtf8AndWrittenBackInCp932) {
+    const std::string shortcut = "コピー(&C)　－　編集(&E)";
+    writeRaw("[SHORTCUT]\n" + shortcut + "=Ctrl+Q\n[OPTION]\nNAME=日本語 ｱ\n");
+    EXPECT_EQ(settings.readString("SHORTCUT", sj(shortcut)), "Ctrl+Q");
+    EXPECT_EQ(settings.readString("OPTION", "NAME"), sj("日本語 ｱ"));
+    settings.writeInt("OPTION", "HIS_1", 5);
+    EXPECT_EQ(raw(), sj("[SHORTCUT]\r\n" + shortcut + "=Ctrl+Q\r\n[OPTION]\r\nNAME=日本語 ｱ\r\n") +
+                         "HIS_1=5\r\n");
+
+    for (const char* japanese : {"表示ソフト", "ｱｲｳｴｵ", "設定（標準）", "ﾃｽﾄ"}) {
+        writeRaw(sj(std::string("[OPTION]\nNAME=") + japanese + "\n"));
+        EXPECT_EQ(settings.readString("OPTION", "NAME"), sj(japanese)) << japanese;
+    }
+    writeRaw("\xEF\xBB\xBF[OPTION]\nNAME=ok\n"); // a mark alone says UTF-8 too
+    EXPECT_EQ(settings.readString("OPTION", "NAME"), "ok");
+}
+
+// A garbled count never loads more than the list's limit, and writing a long list rescans
+// nothing per item.
+TEST_F(SettingsFileTest, ListsAreCutToTheirLimitWhenRead) {
+    writeRaw("[HISTRY]\n0.Count=99999999\n0.0=a\n0.1=b\n0.2=c\n");
+    EXPECT_EQ(settings.readList("HISTRY", "0", {}, 2), (Strings{"a", "b"}));
+    EXPECT_EQ(settings.readList("HISTRY", "0", {}, 0), Strings{});
+    EXPECT_EQ(settings.readList("HISTRY", "0").size(),
+              static_cast<std::size_t>(SettingsFile::kMaxListItems));
+    settings.writeList("HISTRY", "0", settings.readList("HISTRY", "0", {}, 2));
+    EXPECT_EQ(raw(), "[HISTRY]\r\n0.Count=2\r\n0.0=a\r\n0.1=b\r\n");
+
+    Strings many;
+    for (int i = 0; i < 20000; ++i)
+        many.push_back("item" + std::to_string(i));
+    settings.writeList("HISTRY", "0", many);
+    EXPECT_EQ(settings.readList("HISTRY", "0"), many);
+    many.resize(3);
+    settings.writeList("HISTRY", "0", many);
+    EXPECT_EQ(raw(), "[HISTRY]\r\n0.Count=3\r\n0.0=item0\r\n0.1=item1\r\n0.2=item2\r\n");
 }

@@ -9,6 +9,7 @@
 #include <QTabWidget>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <fstream>
 #include <stdexcept>
 
 using namespace klv;
@@ -152,6 +153,19 @@ TEST_F(RegformTest, TheEleventhAddressDropsTheOldest) {
     const auto saved = settings().readList("HISTRY", "0", {});
     ASSERT_EQ(saved.size(), 10u);
     EXPECT_EQ(saved.front(), "HKEY_USERS\\11");
+}
+
+// A garbled count in the settings file loads no more addresses than HIS_4 allows, and closing
+// the window writes the list cut to that.
+TEST_F(RegformTest, AGarbledAddressListIsCutToItsLimit) {
+    std::ofstream(SettingsFile::defaultPath(), std::ios::binary)
+        << "[OPTION]\r\nHIS_4=3\r\n[HISTRY]\r\n0.Count=99999999\r\n0.0=HKEY_USERS\r\n";
+    TRegform& e = editor();
+    e.FormActivate();
+    EXPECT_EQ(e.ComboBox1->count(), 3);
+    form->editorWindows().front()->parentWidget()->close();
+    QApplication::processEvents();
+    EXPECT_EQ(settings().readInt("HISTRY", "0.Count", -1), 3);
 }
 
 TEST_F(RegformTest, ValueListRowsAndKeyInformation) {
