@@ -1,6 +1,7 @@
 #include "core/platform/AtomicFile.h"
 
 #include "core/platform/Encoding.h"
+#include "core/platform/ErrorText.h"
 
 #include <algorithm>
 #include <atomic>
@@ -22,15 +23,8 @@ namespace {
 // -1: no failure injected.
 std::atomic<std::int64_t> g_failAfterBytes{-1};
 
-// The system's text for errno in CP932; the locale may give UTF-8 or something else.
 std::string systemReason(int err) {
-    char buf[256];
-    const std::string text = strerror_r(err, buf, sizeof buf);
-    if (auto cp932 = tryUtf8ToCp932(text))
-        return *cp932;
-    if (const char* name = strerrorname_np(err))
-        return name;
-    return "errno " + std::to_string(err);
+    return systemErrorText(err);
 }
 
 class UniqueFd {

@@ -127,6 +127,10 @@ TRegform::TRegform(FrameHost& form1, QWidget* parent)
 
 TRegform::~TRegform() = default;
 
+bool TRegform::registryReadOnly() const {
+    return reg_->store().readOnly();
+}
+
 // --- building -------------------------------------------------------------------------------
 
 void TRegform::buildMenus() {

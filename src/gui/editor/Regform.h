@@ -30,6 +30,9 @@ public:
     explicit TRegform(FrameHost& form1, QWidget* parent = nullptr);
     ~TRegform() override;
 
+    // True when the registry file could not be opened for writing: every key is read only.
+    bool registryReadOnly() const;
+
     // Controls, by their component names.
     QToolBar* ToolBar1 = nullptr;
     QComboBox* ComboBox1 = nullptr; // address bar

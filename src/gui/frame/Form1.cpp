@@ -1,6 +1,7 @@
 #include "gui/frame/Form1.h"
 
 #include "core/platform/DriveMap.h"
+#include "core/platform/ErrorText.h"
 #include "core/platform/Folders.h"
 #include "core/platform/PlatformFamily.h"
 #include "core/platform/ProgramVersion.h"
@@ -28,13 +29,25 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QUrl>
+#include <algorithm>
 #include <array>
+#include <optional>
 
 namespace klv {
 namespace {
 
 QString pathText(const std::filesystem::path& p) {
     return QString::fromStdString(p.string());
+}
+
+// A saved rectangle brought onto the screen: no larger than it, and not outside it, whatever
+// the settings file says (a width of 100,000 would crash the painting of its controls).
+QRect placementOnScreen(const QRect& saved, const QRect& avail) {
+    const int w = std::clamp(saved.width(), std::min(200, avail.width()), avail.width());
+    const int h = std::clamp(saved.height(), std::min(150, avail.height()), avail.height());
+    const int x = std::clamp(saved.x(), avail.left(), avail.left() + avail.width() - w);
+    const int y = std::clamp(saved.y(), avail.top(), avail.top() + avail.height() - h);
+    return QRect(x, y, w, h);
 }
 
 } // namespace
@@ -54,12 +67,7 @@ TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     });
     buildMenus();
     buildStatusBar();
-    try {
-        startUp();
-    } catch (const std::exception& e) {
-        // A folder or settings file that cannot be written: say so and carry on.
-        showError(this, toQString(e.what()));
-    }
+    startUp();
 }
 
 TForm1::~TForm1() {
@@ -84,22 +92,20 @@ QString TForm1::keyArgument() const {
 // --- start-up --------------------------------------------------------------------------------
 
 void TForm1::startUp() {
-    // Key images chosen by the user, when all four files are there.
-    if (settings_.readBool("OPTION", "KEY", false)) {
-        std::array<QString, 4> files;
-        bool all = true;
-        for (int i = 0; i < 4; ++i) {
-            const auto f =
-                resolveNoCase(programFolder(), "Image/" + std::to_string(i + 1) + ".ico");
-            files[static_cast<std::size_t>(i)] = pathText(f);
-            all = all && QFileInfo::exists(files[static_cast<std::size_t>(i)]);
+    // Each step runs on its own: one that fails (a folder that cannot be made, a settings file
+    // that cannot be written) is reported, and the steps after it still run.
+    QStringList failures;
+    const auto step = [&](const char* what, const auto& run) {
+        try {
+            run();
+        } catch (const std::exception& e) {
+            failures << QString::fromUtf8(what) + QStringLiteral("に失敗しました。\n") +
+                            toQString(describeError(e));
         }
-        if (all)
-            ImageLists::setUserKeyImages(files);
-    }
-    if (settings_.readBool("OPTION", "SAVE", true))
-        restorePlacement();
-    Label1 = pathText(systemFolder());
+    };
+    step("キーの画像の読み込み", [&] { loadKeyImages(); });
+    step("ウィンドウの位置の復元", [&] { restorePlacement(); });
+    step("システム フォルダの準備", [&] { Label1 = pathText(systemFolder()); });
     if (isNtFamily()) {
         if (QAction* a = findAction(QStringLiteral("QuickSearch")))
             a->setEnabled(false);
@@ -108,12 +114,33 @@ void TForm1::startUp() {
         Label12 = QStringLiteral("1");
         Label21 = QStringLiteral("4");
     }
-    prepareFolders();
-    if (settings_.readBool("OPTION", "SHORTCUT1", false))
-        applyFrameShortcuts();
-    if (!settings_.readBool("SETUP", "DIR", false))
-        firstStart();
+    step("フォルダの作成", [&] { prepareFolders(); });
+    step("ショートカット キーの読み込み", [&] {
+        if (settings_.readBool("OPTION", "SHORTCUT1", false))
+            applyFrameShortcuts();
+    });
+    step("初回起動の準備", [&] {
+        if (!settings_.readBool("SETUP", "DIR", false))
+            firstStart();
+    });
     setStatusPanel(0, QStringLiteral("フルアクセス"));
+    if (!failures.isEmpty())
+        showError(this, failures.join(QStringLiteral("\n\n")));
+}
+
+void TForm1::loadKeyImages() {
+    // Key images chosen by the user, when all four files are there.
+    if (!settings_.readBool("OPTION", "KEY", false))
+        return;
+    std::array<QString, 4> files;
+    bool all = true;
+    for (int i = 0; i < 4; ++i) {
+        const auto f = resolveNoCase(programFolder(), "Image/" + std::to_string(i + 1) + ".ico");
+        files[static_cast<std::size_t>(i)] = pathText(f);
+        all = all && QFileInfo::exists(files[static_cast<std::size_t>(i)]);
+    }
+    if (all)
+        ImageLists::setUserKeyImages(files);
 }
 
 void TForm1::prepareFolders() {
@@ -149,13 +176,17 @@ void TForm1::showEvent(QShowEvent* e) {
 }
 
 void TForm1::restorePlacement() {
-    const auto p = settings_.readPlacement("RegView", "RV");
+    // The frame starts maximised unless SAVE is on and a normal placement was saved.
+    const std::optional<WindowPlacement> p = settings_.readBool("OPTION", "SAVE", true)
+                                                 ? settings_.readPlacement("RegView", "RV")
+                                                 : std::nullopt;
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
     if (p)
-        setGeometry(p->x, p->y, std::max(p->width, 200), std::max(p->height, 150));
-    if (!p || p->show == 3) { // maximised, the frame's default
+        setGeometry(placementOnScreen(QRect(p->x, p->y, p->width, p->height), avail));
+    if (!p || p->show == 3) {
         // Without a window manager the state alone leaves the window small.
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            setGeometry(screen->availableGeometry());
+        setGeometry(avail);
         setWindowState(windowState() | Qt::WindowMaximized);
     }
 }
@@ -379,9 +410,12 @@ void TForm1::buildStatusBar() {
         bar->addWidget(l, i == 2 ? 1 : 0);
         panels_.push_back(l);
     }
-    bar->setVisible(settings_.readBool("VIEW", "SB", true));
+    // Remembered window state is read only while SAVE is on.
+    const bool shown =
+        !settings_.readBool("OPTION", "SAVE", true) || settings_.readBool("VIEW", "SB", true);
+    bar->setVisible(shown);
     if (QAction* a = findAction(QStringLiteral("StatusBarToggle")))
-        a->setChecked(bar->isVisibleTo(this) || settings_.readBool("VIEW", "SB", true));
+        a->setChecked(shown);
 }
 
 void TForm1::setStatusPanel(int panel, const QString& text) {
@@ -424,8 +458,15 @@ TRegform* TForm1::NewEditorWindow() {
         showError(this, toQString(e.fullText()));
         return nullptr;
     } catch (const std::exception& e) {
-        showError(this, toQString(e.what()));
+        showError(this,
+                  QStringLiteral("編集ウィンドウを開けません。\n") + toQString(describeError(e)));
         return nullptr;
+    }
+    if (form->registryReadOnly()) {
+        // A registry file (or its folder) that cannot be written opens read only: say so.
+        setStatusPanel(0, QStringLiteral("読み取り専用"));
+        panels_[0]->setToolTip(
+            QStringLiteral("レジストリ ファイルに書き込めないため、読み取り専用で開いています"));
     }
     QMdiSubWindow* sub = mdi_->addSubWindow(form);
     sub->setAttribute(Qt::WA_DeleteOnClose);

@@ -81,6 +81,7 @@ protected:
 private:
     void buildMenus();
     void buildStatusBar();
+    void loadKeyImages();
     void prepareFolders();
     void firstStart();
     void restorePlacement();

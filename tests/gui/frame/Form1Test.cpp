@@ -3,8 +3,11 @@
 #include "support/WriteFailure.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
@@ -148,6 +151,74 @@ TEST_F(Form1Test, ClosingKeepsThePlacementOnlyWhileSaveIsOn) {
     settings().writeBool("OPTION", "SAVE", false);
     start().close();
     EXPECT_FALSE(settings().readPlacement("RegView", "RV").has_value());
+}
+
+TEST_F(Form1Test, AMaximisedFrameStartsMaximisedAgainAndWithoutSaveAlways) {
+    start().close(); // starts maximised, as the frame's default
+    form.reset();
+    auto p = settings().readPlacement("RegView", "RV");
+    ASSERT_TRUE(p.has_value());
+    EXPECT_EQ(p->show, 3);
+    EXPECT_TRUE(start().isMaximized());
+    form.reset();
+
+    // SAVE off: no placement is read, and the frame still starts maximised; the status bar
+    // shows whatever VIEW/SB remembers.
+    settings().writePlacement("RegView", "RV", WindowPlacement{0, 1, -1, -1, 10, 10, 500, 400});
+    settings().writeBool("OPTION", "SAVE", false);
+    settings().writeBool("VIEW", "SB", false);
+    TForm1& f = start();
+    EXPECT_TRUE(f.isMaximized());
+    EXPECT_TRUE(f.statusBar()->isVisible());
+}
+
+// An absurd saved size or position is brought onto the screen instead of crashing the start.
+TEST_F(Form1Test, ASavedPlacementIsClampedToTheScreen) {
+    settings().writePlacement("RegView", "RV",
+                              WindowPlacement{0, 1, -1, -1, -50000, 90000, 100000, 100000});
+    TForm1& f = start();
+    const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_FALSE(f.isMaximized());
+    // (The window system may add its frame around the rectangle.)
+    const QRect g = f.geometry();
+    EXPECT_LE(g.width(), avail.width());
+    EXPECT_LE(g.height(), avail.height());
+    EXPECT_TRUE(avail.contains(g.topLeft())) << g.x() << "," << g.y();
+    EXPECT_EQ(f.editorWindows().size(), 1u);
+}
+
+// A system folder that cannot be made: said in Japanese, and the later steps still run (the
+// NT family still shows five roots).
+TEST_F(Form1Test, AFailingStartUpStepIsReportedAndTheOthersStillRun) {
+    const fs::path blocker = folders.root() / "blocker";
+    std::ofstream(blocker) << "a file where a folder should be";
+    setenv("KLOVANTE_WINDIR", (blocker / "WINDOWS").c_str(), 1);
+    TForm1& f = start();
+    EXPECT_EQ(f.Label21, QStringLiteral("4"));
+    EXPECT_EQ(f.Label12, QStringLiteral("1"));
+    EXPECT_TRUE(fs::exists(folders.home() / "UNDO"));
+    ASSERT_FALSE(dialogs.shown.empty());
+    const QString text = dialogs.shown.front().text;
+    EXPECT_TRUE(text.contains(QStringLiteral("システム フォルダの準備に失敗しました。")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("パスの途中にフォルダではないファイルがあります")))
+        << text.toStdString();
+    for (const test::ShownMessage& m : dialogs.shown)
+        EXPECT_FALSE(m.text.contains(QStringLiteral("filesystem error"))) << m.text.toStdString();
+    setenv("KLOVANTE_WINDIR", folders.windir().c_str(), 1);
+}
+
+// A registry file that cannot be written still gets its editor window, read only, and the
+// status bar says so.
+TEST_F(Form1Test, AReadOnlyRegistryFileOpensReadOnlyAndTheStatusBarSaysSo) {
+    start();
+    form.reset();
+    Store::resetShared();
+    fs::permissions(folders.storeFile(), fs::perms::owner_read | fs::perms::group_read);
+    TForm1& f = start();
+    ASSERT_EQ(f.editorWindows().size(), 1u);
+    EXPECT_TRUE(f.editorWindows().front()->registryReadOnly());
+    EXPECT_EQ(f.statusPanel(0), QStringLiteral("読み取り専用"));
 }
 
 TEST_F(Form1Test, ASettingsFileThatCannotBeWrittenGivesAnErrorBoxNotACrash) {
