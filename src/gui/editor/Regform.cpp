@@ -118,6 +118,7 @@ TRegform::TRegform(FrameHost& form1, QWidget* parent)
         "QLabel { background: #0000A8; color: white; font-weight: bold; padding: 10px; }"));
     Panel1->hide();
 
+    restoreViewState();
     addRootNodes();
     // A new window starts on the first root.
     if (TreeView1->topLevelItemCount() > 0)
@@ -276,11 +277,14 @@ void TRegform::buildMenus() {
     menuItem(options, QStringLiteral("アクセス履歴の記録を一時停止(&O)"),
              QStringLiteral("PauseHistory"), {}, {});
     options->addSeparator();
-    menuItem(options, QStringLiteral("ツールバー(&T)"), QStringLiteral("ToolBarToggle"), {}, {});
+    menuItem(options, QStringLiteral("ツールバー(&T)"), QStringLiteral("ToolBarToggle"), {},
+             [this] { ToolBarClick(); })
+        ->setCheckable(true);
     menuItem(options, QStringLiteral("ステータスバー(&S)"), QStringLiteral("StatusBarToggle"), {},
              {});
     menuItem(options, QStringLiteral("アドレスバー(&A)"), QStringLiteral("AddressBarToggle"), {},
-             {});
+             [this] { AddressBarClick(); })
+        ->setCheckable(true);
     QAction* panel =
         menuItem(options, QStringLiteral("ファンクションパネル(&F)"),
                  QStringLiteral("FunctionPanel"), {}, [this] { FunctionPanelClick(); });
@@ -336,6 +340,7 @@ void TRegform::buildToolBar() {
 
 void TRegform::buildAddressBar() {
     auto* bar = new QWidget(this);
+    AddressBar = bar;
     bar->setObjectName(QStringLiteral("AddressBar"));
     auto* h = new QHBoxLayout(bar);
     h->setContentsMargins(4, 2, 4, 2);
@@ -733,15 +738,70 @@ void TRegform::showPanelTab(int index) {
 }
 
 void TRegform::FunctionPanelClick() {
-    const bool show = PageControl1->isHidden();
-    PageControl1->setVisible(show);
+    toggleBar(PageControl1, QStringLiteral("FunctionPanel"), "FP");
+}
+
+void TRegform::ToolBarClick() {
+    toggleBar(ToolBar1, QStringLiteral("ToolBarToggle"), "TB");
+}
+
+void TRegform::AddressBarClick() {
+    toggleBar(AddressBar, QStringLiteral("AddressBarToggle"), "AB");
+}
+
+// Flips a bar's visibility and its menu check mark, and remembers it while SAVE is on.
+void TRegform::toggleBar(QWidget* bar, const QString& action, const char* key) {
+    const bool show = bar->isHidden();
+    bar->setVisible(show);
     for (QMenu* m : menus_)
         for (QAction* a : m->actions())
-            if (a->objectName() == QStringLiteral("FunctionPanel"))
+            if (a->objectName() == action)
                 a->setChecked(show);
     SettingsFile& s = form1_.settings();
     if (s.readBool("OPTION", "SAVE", true))
-        s.writeBool("VIEW", "FP", show);
+        s.writeBool("VIEW", key, show);
+}
+
+// The bars, the function panel's height and the order of the toolbar bands as the last window
+// left them; remembered state is read only while SAVE is on.
+void TRegform::restoreViewState() {
+    SettingsFile& s = form1_.settings();
+    const bool save = s.readBool("OPTION", "SAVE", true);
+    const struct {
+        QWidget* bar;
+        const char* action;
+        const char* key;
+    } bars[] = {{ToolBar1, "ToolBarToggle", "TB"},
+                {AddressBar, "AddressBarToggle", "AB"},
+                {PageControl1, "FunctionPanel", "FP"}};
+    for (const auto& b : bars) {
+        const bool show = !save || s.readBool("VIEW", b.key, true);
+        b.bar->setVisible(show);
+        for (QMenu* m : menus_)
+            for (QAction* a : m->actions())
+                if (a->objectName() == QLatin1String(b.action))
+                    a->setChecked(show);
+    }
+    if (!save)
+        return;
+    if (const int h = s.readInt("VIEW", "VIEW_H", -1); h > 0) {
+        const QList<int> sizes = Splitter2->sizes();
+        const int total = std::max(sizes.value(0) + sizes.value(1), h + 100);
+        Splitter2->setSizes({total - h, h});
+    }
+    // Bands top to bottom as BansPositions lists them; names it does not know are skipped.
+    auto* box = static_cast<QVBoxLayout*>(layout());
+    const int count = std::clamp(s.readInt("BansPositions", "ControlCount", 0), 0, 16);
+    int row = 0;
+    for (int i = 1; i <= count; ++i) {
+        const QString name =
+            toQString(s.readString("BansPositions", "Control" + std::to_string(i)));
+        for (QWidget* band : {static_cast<QWidget*>(ToolBar1), AddressBar})
+            if (band->objectName() == name && box->indexOf(band) >= row) {
+                box->removeWidget(band);
+                box->insertWidget(row++, band);
+            }
+    }
 }
 
 // --- life -------------------------------------------------------------------------------------
@@ -780,6 +840,11 @@ void TRegform::FormActivate() {
 }
 
 void TRegform::closeEvent(QCloseEvent* e) {
+    runGuarded(this, [&] {
+        SettingsFile& s = form1_.settings();
+        if (s.readBool("OPTION", "SAVE", true) && PageControl1->isVisible())
+            s.writeInt("VIEW", "VIEW_H", PageControl1->height());
+    });
     std::vector<std::string> list;
     for (const QString& s : addressHistory())
         if (auto cp = toCp932(s))

@@ -35,6 +35,7 @@ public:
 
     // Controls, by their component names.
     QToolBar* ToolBar1 = nullptr;
+    QWidget* AddressBar = nullptr;
     QComboBox* ComboBox1 = nullptr; // address bar
     QPushButton* Button1 = nullptr; // "移動"
     QTreeWidget* TreeView1 = nullptr;
@@ -70,6 +71,8 @@ public:
     void ExpandAllClick();     // 選択しているキーのサブキーをすべて展開(&T)
     void CollapseAllClick();   // ツリーをすべて折り畳む(&O)
     void FunctionPanelClick(); // ファンクションパネル(&F)
+    void ToolBarClick();       // ツールバー(&T)
+    void AddressBarClick();    // アドレスバー(&A)
     // Shows the function panel when hidden and brings tab `index` to the front.
     void showPanelTab(int index);
 
@@ -87,6 +90,8 @@ private:
     void buildToolBar();
     void buildAddressBar();
     void buildPanes();
+    void restoreViewState();
+    void toggleBar(QWidget* bar, const QString& action, const char* key);
     void buildMenus();
     void addRootNodes();
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& text, bool hasChildren,

@@ -7,8 +7,10 @@
 #include <QLabel>
 #include <QStandardItemModel>
 #include <QTabWidget>
+#include <QToolBar>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <fstream>
 #include <stdexcept>
 
@@ -166,6 +168,37 @@ TEST_F(RegformTest, AGarbledAddressListIsCutToItsLimit) {
     form->editorWindows().front()->parentWidget()->close();
     QApplication::processEvents();
     EXPECT_EQ(settings().readInt("HISTRY", "0.Count", -1), 3);
+}
+
+// The bars, the function panel and the band order as the settings remember them, read only
+// while SAVE is on; the toggles write them back at once.
+TEST_F(RegformTest, BarsAndPanelFollowTheRememberedViewState) {
+    {
+        SettingsFile s = settings();
+        s.writeBool("VIEW", "TB", false);
+        s.writeBool("VIEW", "AB", false);
+        s.writeBool("VIEW", "FP", false);
+        s.writeInt("BansPositions", "ControlCount", 2);
+        s.writeString("BansPositions", "Control1", "AddressBar");
+        s.writeString("BansPositions", "Control2", "ToolBar1");
+    }
+    TRegform& e = editor();
+    EXPECT_TRUE(e.ToolBar1->isHidden());
+    EXPECT_TRUE(e.AddressBar->isHidden());
+    EXPECT_TRUE(e.PageControl1->isHidden());
+    auto* box = static_cast<QVBoxLayout*>(e.layout());
+    EXPECT_LT(box->indexOf(e.AddressBar), box->indexOf(e.ToolBar1));
+    e.ToolBarClick();
+    EXPECT_FALSE(e.ToolBar1->isHidden());
+    EXPECT_TRUE(settings().readBool("VIEW", "TB", false));
+    e.FunctionPanelClick();
+    EXPECT_FALSE(e.PageControl1->isHidden());
+    form.reset();
+
+    settings().writeBool("OPTION", "SAVE", false);
+    TRegform& fresh = editor();
+    EXPECT_FALSE(fresh.AddressBar->isHidden()); // not remembered without SAVE
+    EXPECT_FALSE(fresh.PageControl1->isHidden());
 }
 
 TEST_F(RegformTest, ValueListRowsAndKeyInformation) {
