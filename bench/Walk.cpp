@@ -18,69 +18,65 @@ struct Totals {
     std::uint64_t bytes = 0;
 };
 
-// What the search and snapshot walks do at each key: its information, its values with their
-// kinds, and the data read with the reader of each kind.
-void visitKey(TRegistry& reg, Totals& t, std::vector<std::string>& names,
-              std::vector<std::string>& lines, std::vector<char>& buffer) {
+// What the search and snapshot walks do at each key: its information, and every value with
+// its kind and its data in the form of that kind (all values of a key in one call).
+void visitKey(TRegistry& reg, Totals& t) {
     ++t.keys;
     KeyInfo info;
     reg.QueryKeyInfo(info);
-    reg.ListValues(names);
-    for (const std::string& n : names) {
+    for (const RawValue& v : reg.CurrentValues()) {
         ++t.values;
-        ValueInfo vi;
-        if (!reg.QueryValueInfo(n, vi))
-            continue;
-        switch (vi.kind) {
+        t.bytes += v.name.bytes.size();
+        switch (valueKindOf(v.type)) {
         case ValueKind::String:
         case ValueKind::ExpandString:
-            t.bytes += reg.ReadText(n).size();
+            t.bytes += v.dataWide ? listedData(v).size() : v.data.find('\0');
             break;
         case ValueKind::Integer:
-            t.bytes += reg.ReadDword(n) & 1;
+            t.bytes += v.data.size() == 4 ? static_cast<unsigned char>(v.data[0]) & 1 : 0;
             break;
         case ValueKind::MultiString:
-            lines.clear();
-            reg.ReadMultiText(n, lines);
-            t.bytes += lines.size();
+            t.bytes += static_cast<std::uint64_t>(std::count(v.data.begin(), v.data.end(), '\0'));
             break;
         case ValueKind::Binary:
         case ValueKind::Unknown:
-            // With a buffer of the value's size, as the list reads it.
-            buffer.resize(static_cast<std::size_t>(std::max(vi.size, 1)));
-            t.bytes += static_cast<std::uint64_t>(
-                reg.ReadBinary(n, buffer.data(), static_cast<int>(buffer.size())));
+            t.bytes += v.data.size();
             break;
         }
     }
 }
 
-// One plain sequential scan of all keys and values, reading every column.
+// One plain sequential scan of every key row and value row, reading the columns the walk
+// returns (names, key information, value types and data), each in its own type: the least any
+// walk must do.
 Totals scan(const std::filesystem::path& file) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
         throw std::runtime_error("cannot open " + file.string());
     sqlite3_exec(db, "PRAGMA mmap_size = 1073741824", nullptr, nullptr, nullptr);
     Totals t;
-    auto run = [&](const char* sql, std::uint64_t& count) {
+    // `blobs` columns are read as bytes, the rest as integers.
+    auto run = [&](const char* sql, int blobs, std::uint64_t& count) {
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(db));
         const int cols = sqlite3_column_count(st);
         while (sqlite3_step(st) == SQLITE_ROW) {
             ++count;
             for (int c = 0; c < cols; ++c) {
-                // Each column in its own type: asking an integer for its bytes would turn it
-                // into text and slow the scan down.
-                if (sqlite3_column_type(st, c) == SQLITE_INTEGER)
+                if (blobs & (1 << c)) {
+                    const void* p = sqlite3_column_blob(st, c);
+                    t.bytes +=
+                        static_cast<std::uint64_t>(sqlite3_column_bytes(st, c)) + (p != nullptr);
+                } else {
                     t.bytes += static_cast<std::uint64_t>(sqlite3_column_int64(st, c)) & 1;
-                else
-                    t.bytes += static_cast<std::uint64_t>(sqlite3_column_bytes(st, c));
+                }
             }
         }
         sqlite3_finalize(st);
     };
-    run("SELECT * FROM keys", t.keys);
-    run("SELECT * FROM vals", t.values);
+    run("SELECT name, wide, mtime, access, nsub, maxsub FROM keys", 0b1, t.keys);
+    run("SELECT name, flags, type, data FROM vals", 0b1001, t.values);
     sqlite3_close(db);
     return t;
 }
@@ -100,21 +96,31 @@ int runWalk(const Args& args) {
 
     auto store = Store::open(file, Store::Options{false, false});
     TRegistry reg(store);
+    // The walk alone, visiting each key without reading it: what moving through the tree costs.
+    std::uint64_t visited = 0;
+    Stopwatch keysWatch;
+    for (const RootKeyEntry& root : kRootKeys) {
+        reg.RootKey(root.handle);
+        if (!reg.OpenKeyAnyAccess("", false))
+            continue;
+        WalkOptions opt;
+        opt.anyAccess = true;
+        walkRegistry(
+            reg, "", [&](const std::string&, const std::string&) { ++visited; }, opt);
+    }
+    const double keysSeconds = keysWatch.seconds();
+    store->dropCache();
     Totals t;
-    std::vector<std::string> names, lines;
-    std::vector<char> buffer;
     Stopwatch walkWatch;
     for (const RootKeyEntry& root : kRootKeys) {
         reg.RootKey(root.handle);
         if (!reg.OpenKeyAnyAccess("", false))
             continue;
-        visitKey(reg, t, names, lines, buffer);
+        visitKey(reg, t);
         WalkOptions opt;
         opt.anyAccess = true;
         walkRegistry(
-            reg, "",
-            [&](const std::string&, const std::string&) { visitKey(reg, t, names, lines, buffer); },
-            opt);
+            reg, "", [&](const std::string&, const std::string&) { visitKey(reg, t); }, opt);
     }
     const double walkSeconds = walkWatch.seconds();
 
@@ -124,6 +130,9 @@ int runWalk(const Args& args) {
     std::printf("walk: %llu keys, %llu values in %.3f s (%.0f keys/s, %.0f values/s)\n",
                 static_cast<unsigned long long>(t.keys), static_cast<unsigned long long>(t.values),
                 walkSeconds, t.keys / walkSeconds, t.values / walkSeconds);
+    std::printf("walk without reading keys: %llu keys in %.3f s (%.2f us per key)\n",
+                static_cast<unsigned long long>(visited), keysSeconds,
+                1e6 * keysSeconds / static_cast<double>(std::max<std::uint64_t>(visited, 1)));
     std::printf("peak memory: %.0f MiB\n", peakMemoryMiB());
     if (t.keys != scanned.keys || t.values != scanned.values)
         std::printf("warning: the walk reached %llu of %llu keys (keys without access are "

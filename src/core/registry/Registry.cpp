@@ -184,6 +184,26 @@ bool TRegistry::open(std::string_view path, bool create, Want want) {
     return true;
 }
 
+bool TRegistry::OpenKeyById(KeyId id, std::string_view path, bool anyAccess) {
+    store_->refresh();
+    const KeyRecord* k;
+    try {
+        k = store_->key(id);
+    } catch (const StoreError&) {
+        return false;
+    }
+    if (!k)
+        return false;
+    const bool full = k->access == KeyAccess::Full && !store_->readOnly();
+    if (!(anyAccess ? k->access != KeyAccess::None : full))
+        return false;
+    key_ = id;
+    writable_ = full;
+    path_.assign(path);
+    depth_ = k->depth;
+    return true;
+}
+
 bool TRegistry::OpenKey(std::string_view path, bool create) {
     return open(path, create, Want::Full);
 }
@@ -465,9 +485,14 @@ std::optional<RawValue> TRegistry::ReadRaw(std::string_view name) {
 }
 
 std::vector<RawValue> TRegistry::ReadRawValues() {
+    return CurrentValues();
+}
+
+const std::vector<RawValue>& TRegistry::CurrentValues() {
+    static const std::vector<RawValue> none;
     store_->refresh();
     if (!key_ || !store_->key(*key_))
-        return {};
+        return none;
     return store_->values(*key_);
 }
 

@@ -48,6 +48,10 @@ public:
     // Creates the key and its missing parents, leaving the current key as it is. Raises
     // "キー %s の作成に失敗しました" on failure.
     bool CreateKey(std::string_view path);
+    // Opens a key by its id, as the walks do when they move from a key to its children and
+    // back; `path` is what CurrentPath reports for it. The access rules are those of OpenKey
+    // (or OpenKeyAnyAccess with `anyAccess`); false when the key is gone or may not be opened.
+    bool OpenKeyById(KeyId id, std::string_view path, bool anyAccess);
     void CloseKey();
     bool KeyPresent(std::string_view path);
     bool KeyHasSubKeys();
@@ -82,6 +86,9 @@ public:
     std::optional<RawValue> ReadRaw(std::string_view name);
     // Every value of the current key as stored, in enumeration order.
     std::vector<RawValue> ReadRawValues();
+    // The same without a copy, for walks that read every value of every key: valid until the
+    // next operation on this access object or its store.
+    const std::vector<RawValue>& CurrentValues();
     void WriteRaw(const RawValue& value);
 
     bool HasCurrentKey() const { return key_.has_value(); }

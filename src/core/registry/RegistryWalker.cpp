@@ -12,10 +12,10 @@ struct Walk {
     const std::function<void(const std::string&, const std::string&)>& visit;
     const WalkOptions& opt;
     WalkResult result;
-    // The path of the key being walked, grown and cut back as the walk goes down and up, and
-    // its absolute form for re-opening.
+    // The path of the key being walked as the caller spells it, grown and cut back as the walk
+    // goes down and up.
     std::string path;
-    std::string abs;
+    std::vector<KeyId> ids; // the subkeys of each level, one after another
 
     bool stopped() {
         if (opt.stop && *opt.stop)
@@ -23,47 +23,59 @@ struct Walk {
         return result.stopped;
     }
 
-    bool open(std::string_view p) {
-        return opt.anyAccess ? reg.OpenKeyAnyAccess(p, false) : reg.OpenKey(p, false);
+    // The path without its leading backslash, as the access object keeps it.
+    std::string_view plain() const {
+        std::string_view p = path;
+        if (!p.empty() && p.front() == '\\')
+            p.remove_prefix(1);
+        return p;
     }
 
-    bool reopen() {
-        abs.clear();
-        if (path.empty() || path.front() != '\\')
-            abs += '\\';
-        abs += path;
-        if (open(abs))
+    // Back on the parent, by its id: moving by ids resolves no path at all.
+    bool reopen(KeyId parent) {
+        if (reg.OpenKeyById(parent, plain(), opt.anyAccess))
             return true;
         result.reopenFailed = true;
-        result.failedPath = abs;
+        result.failedPath = !path.empty() && path.front() == '\\' ? path : "\\" + path;
         return false;
     }
 
-    // The access object is on `path`; returns false when the whole walk must end.
-    bool walk() {
+    // The access object is on `self`; returns false when the whole walk must end.
+    bool walk(KeyId self) {
+        Store& store = reg.store();
         const std::size_t len = path.size();
-        std::vector<std::string> subs;
-        reg.ListSubKeys(subs);
-        for (const std::string& name : subs) {
-            if (opt.stopAtEmptyName && name.empty())
+        // The list as it is now: keys deleted meanwhile are skipped, as an enumeration does.
+        const std::size_t first = ids.size();
+        const std::vector<KeyId>& now = store.children(self);
+        ids.insert(ids.end(), now.begin(), now.end());
+        const std::size_t last = ids.size();
+        for (std::size_t i = first; i < last; ++i) {
+            const KeyRecord* r = store.key(ids[i]);
+            // A name that CP932 cannot hold is listed with "〓" and cannot be opened by it.
+            const bool openable = r && !r->name.wide;
+            if (opt.stopAtEmptyName && r && r->name.bytes.empty())
                 break;
             if (stopped())
                 return false;
             if (opt.pump)
                 opt.pump();
-            if (open(name)) {
+            if (openable) {
+                const std::string name = r->name.bytes; // `r` may not outlive the next call
                 path += '\\';
                 path += name;
-                visit(path, name);
-                if (stopped())
-                    return false;
-                if (reg.KeyHasSubKeys() && !walk())
-                    return false;
+                if (reg.OpenKeyById(ids[i], plain(), opt.anyAccess)) {
+                    visit(path, name);
+                    if (stopped())
+                        return false;
+                    if (reg.KeyHasSubKeys() && !walk(ids[i]))
+                        return false;
+                }
                 path.resize(len);
             }
-            if (stopped() || !reopen())
+            if (stopped() || !reopen(self))
                 return false;
         }
+        ids.resize(first);
         return true;
     }
 };
@@ -90,7 +102,8 @@ WalkResult walkRegistry(TRegistry& reg, const std::string& subPath,
                         const std::function<void(const std::string&, const std::string&)>& visit,
                         const WalkOptions& options) {
     Walk w{reg, visit, options, {}, withoutTrailingSeparator(subPath), {}};
-    w.walk();
+    if (const std::optional<KeyId> start = reg.CurrentKeyId())
+        w.walk(*start);
     return w.result;
 }
 

@@ -121,9 +121,12 @@ struct Node {
     KeyRecord rec;
     std::string fold;
     std::size_t posInParent = SIZE_MAX; // index in the parent's loaded child list
-    // Children by fold: a positive cache, complete while childMapComplete.
+    // Children by fold: a positive cache, complete while childMapComplete. A listing fills it
+    // only when a name is first looked up (mapFromList): walks list keys by the million and
+    // never look one up by name.
     FoldMap<KeyId> childByFold;
     bool childMapComplete = false;
+    bool mapFromList = false;
     // The children in enumeration order, while childrenLoaded.
     bool childrenLoaded = false;
     std::vector<KeyId> children;
@@ -231,7 +234,7 @@ struct Store::Impl {
 
     // Puts a record read from the file into the cache; a record changed in the running
     // transaction wins over the file's copy, which is only written at commit.
-    Node& remember(KeyRecord r, std::string_view fold) {
+    Node& remember(KeyRecord r, std::string_view fold, bool indexInParent = true) {
         if (auto d = dirty.find(r.id); d != dirty.end())
             r = d->second.rec;
         auto [it, inserted] = nodes.try_emplace(r.id);
@@ -241,9 +244,22 @@ struct Store::Impl {
             n.fold = std::string(fold);
         }
         n.rec = std::move(r);
-        if (auto p = nodes.find(n.rec.parent); p != nodes.end())
-            p->second.childByFold.try_emplace(n.fold, n.rec.id);
+        if (indexInParent)
+            if (auto p = nodes.find(n.rec.parent); p != nodes.end())
+                p->second.childByFold.try_emplace(n.fold, n.rec.id);
         return n;
+    }
+
+    // Completes the name map of a parent from its loaded list, before the first look-up by
+    // name or a change that drops the list.
+    void completeChildMap(Node& parent) {
+        if (!parent.mapFromList)
+            return;
+        parent.mapFromList = false;
+        parent.childByFold.reserve(parent.children.size());
+        for (KeyId c : parent.children)
+            if (auto it = nodes.find(c); it != nodes.end())
+                parent.childByFold.try_emplace(it->second.fold, c);
     }
 
     Node* node(KeyId id) {
@@ -257,6 +273,7 @@ struct Store::Impl {
     }
 
     std::optional<KeyId> child(Node& parent, std::string_view fold) {
+        completeChildMap(parent);
         if (auto it = parent.childByFold.find(fold); it != parent.childByFold.end())
             return it->second;
         if (parent.childMapComplete || parent.rec.subKeys == 0)
@@ -277,17 +294,17 @@ struct Store::Impl {
         if (p.rec.subKeys > 0) {
             // Node references stay valid while the map grows; only iterators do not.
             p.children.reserve(p.rec.subKeys);
-            p.childByFold.reserve(p.rec.subKeys);
             SqlStatement::Use u(selChildren);
             u.bind(1, pid);
             while (u.step()) {
-                Node& c = remember(readKey(u), u.blob(1));
+                Node& c = remember(readKey(u), u.blob(1), false);
                 c.posInParent = p.children.size();
                 p.children.push_back(c.rec.id);
             }
         }
         p.childrenLoaded = true;
         p.childMapComplete = true;
+        p.mapFromList = true;
         return p.children;
     }
 
@@ -807,6 +824,7 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
     }
     // The parent's ordered list is reloaded when next asked for: inserting into a long sorted
     // list would make a bulk load quadratic. Its map stays complete if it was.
+    d_->completeChildMap(*p);
     p->childrenLoaded = false;
     p->children.clear();
     p->rec.subKeys += 1;
@@ -853,6 +871,7 @@ void Store::deleteKey(KeyId id) {
     d_->dirty.erase(id);
     d_->nextSeq.erase(id);
     if (Node* p = d_->node(parent)) {
+        d_->completeChildMap(*p);
         p->childByFold.erase(fold);
         p->childrenLoaded = false;
         p->children.clear();
