@@ -403,21 +403,27 @@ std::string TRegistry::ReadBinary(std::string_view name) {
     return v->data;
 }
 
+std::vector<std::string> multiStringItems(std::string_view data) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (start < data.size()) {
+        std::size_t end = data.find('\0', start);
+        if (end == std::string_view::npos)
+            end = data.size();
+        if (end == start)
+            break;
+        items.emplace_back(data.substr(start, end - start));
+        start = end + 1;
+    }
+    return items;
+}
+
 void TRegistry::ReadMultiText(std::string_view name, std::vector<std::string>& list) {
     const RawValue* v = find(name);
     if (!v || v->type != REG_MULTI_SZ)
         return;
-    const std::string data = listedData(*v);
-    std::size_t start = 0;
-    while (start < data.size()) {
-        std::size_t end = data.find('\0', start);
-        if (end == std::string::npos)
-            end = data.size();
-        if (end == start)
-            break;
-        list.push_back(data.substr(start, end - start));
-        start = end + 1;
-    }
+    for (std::string& item : multiStringItems(listedData(*v)))
+        list.push_back(std::move(item));
 }
 
 void TRegistry::write(std::string_view name, std::uint32_t type, std::string data) {

@@ -20,6 +20,9 @@ enum class ValueKind { String, ExpandString, Integer, Binary, MultiString, Unkno
 
 ValueKind valueKindOf(std::uint32_t rawType);
 
+// The strings of REG_MULTI_SZ data, up to the first empty one (which ends the list).
+std::vector<std::string> multiStringItems(std::string_view data);
+
 struct ValueInfo {
     ValueKind kind = ValueKind::Unknown;
     std::uint32_t rawType = REG_NONE;

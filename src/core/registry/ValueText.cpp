@@ -143,25 +143,6 @@ std::string multiStringText(const std::vector<std::string>& strings) {
     return s;
 }
 
-namespace {
-
-std::vector<std::string> multiStringItems(std::string_view data) {
-    std::vector<std::string> items;
-    std::size_t start = 0;
-    while (start < data.size()) {
-        std::size_t end = data.find('\0', start);
-        if (end == std::string_view::npos)
-            end = data.size();
-        if (end == start)
-            break;
-        items.emplace_back(data.substr(start, end - start));
-        start = end + 1;
-    }
-    return items;
-}
-
-} // namespace
-
 std::string dataText(const RawValue& value) {
     switch (valueKindOf(value.type)) {
     case ValueKind::String:

@@ -221,37 +221,6 @@ public:
         forEachLine(text, [&](std::string_view line, std::size_t) { lines_.emplace_back(line); });
     }
 
-    void set(std::string_view section, std::string_view key, std::string_view value) {
-        std::string newLine = std::string(key) + "=" + std::string(value);
-        std::optional<std::size_t> header;
-        bool inside = false;
-        for (std::size_t i = 0; i < lines_.size(); ++i) {
-            const Line line = classify(lines_[i], i == 0);
-            if (line.kind == LineKind::Section) {
-                inside = sameName(line.name, section);
-                if (inside && !header)
-                    header = i;
-            } else if (inside && line.kind == LineKind::Entry && sameName(line.name, key)) {
-                lines_[i] = std::move(newLine);
-                return;
-            }
-        }
-        if (!header) {
-            if (!lines_.empty() && !trim(lines_.back()).empty())
-                lines_.emplace_back();
-            lines_.push_back("[" + std::string(section) + "]");
-            lines_.push_back(std::move(newLine));
-            return;
-        }
-        // End of the section's first block, before its trailing blank lines.
-        std::size_t end = *header + 1;
-        while (end < lines_.size() && classify(lines_[end], false).kind != LineKind::Section)
-            ++end;
-        while (end > *header + 1 && trim(lines_[end - 1]).empty())
-            --end;
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(end), std::move(newLine));
-    }
-
     // Sets many keys of one section in one pass over the file, so that writing a list costs
     // time linear in the file, not one scan per item. Each key replaces its first line in the
     // section; keys not there yet go at the end of the section's first block, in order.
