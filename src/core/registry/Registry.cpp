@@ -147,6 +147,18 @@ std::optional<TRegistry::Target> TRegistry::resolve(std::string_view path, bool 
     return t;
 }
 
+std::optional<bool> TRegistry::openedWritable(const KeyRecord& k, Want want) const {
+    const bool full = k.access == KeyAccess::Full && !store_->readOnly();
+    const bool read = k.access != KeyAccess::None;
+    if (want == Want::Full && full)
+        return true;
+    if (want == Want::Read && read)
+        return false;
+    if (want == Want::Any && read)
+        return full;
+    return std::nullopt;
+}
+
 bool TRegistry::open(std::string_view path, bool create, Want want) {
     store_->refresh();
     std::optional<Target> t;
@@ -166,19 +178,11 @@ bool TRegistry::open(std::string_view path, bool create, Want want) {
     const KeyRecord* k = store_->key(t->id);
     if (!k)
         return false;
-    const bool full = k->access == KeyAccess::Full && !store_->readOnly();
-    const bool read = k->access != KeyAccess::None;
-    bool writable;
-    if (want == Want::Full && full)
-        writable = true;
-    else if (want == Want::Read && read)
-        writable = false;
-    else if (want == Want::Any && (full || read))
-        writable = full;
-    else
+    const std::optional<bool> writable = openedWritable(*k, want);
+    if (!writable)
         return false;
     key_ = t->id;
-    writable_ = writable;
+    writable_ = *writable;
     path_.swap(resolvedPath_);
     depth_ = t->depth;
     return true;
@@ -194,11 +198,11 @@ bool TRegistry::OpenKeyById(KeyId id, std::string_view path, bool anyAccess) {
     }
     if (!k)
         return false;
-    const bool full = k->access == KeyAccess::Full && !store_->readOnly();
-    if (!(anyAccess ? k->access != KeyAccess::None : full))
+    const std::optional<bool> writable = openedWritable(*k, anyAccess ? Want::Any : Want::Full);
+    if (!writable)
         return false;
     key_ = id;
-    writable_ = full;
+    writable_ = *writable;
     path_.assign(path);
     depth_ = k->depth;
     return true;

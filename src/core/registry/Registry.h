@@ -111,6 +111,8 @@ private:
     // Resolves `path` by the sub-path rule; nullopt when a key on the way is missing.
     std::optional<Target> resolve(std::string_view path, bool create);
     bool open(std::string_view path, bool create, Want want);
+    // Whether a key opened as `want` asks is writable; nullopt when it may not be opened so.
+    std::optional<bool> openedWritable(const KeyRecord& k, Want want) const;
     const RawValue* find(std::string_view name);
     void write(std::string_view name, std::uint32_t type, std::string data);
     void copyTree(KeyId from, KeyId to);
