@@ -50,6 +50,10 @@ struct Walk {
         ids.insert(ids.end(), now.begin(), now.end());
         const std::size_t last = ids.size();
         for (std::size_t i = first; i < last; ++i) {
+            // When the store dropped its cache meanwhile, listing again reads the remaining
+            // siblings in one query instead of one query each.
+            if (!store.cached(ids[i]))
+                store.children(self);
             const KeyRecord* r = store.key(ids[i]);
             // A name that CP932 cannot hold is listed with "〓" and cannot be opened by it.
             const bool openable = r && !r->name.wide;
@@ -74,6 +78,7 @@ struct Walk {
             }
             if (stopped() || !reopen(self))
                 return false;
+            store.forget(ids[i]); // its subtree is done with
         }
         ids.resize(first);
         return true;
@@ -102,6 +107,7 @@ WalkResult walkRegistry(TRegistry& reg, const std::string& subPath,
                         const std::function<void(const std::string&, const std::string&)>& visit,
                         const WalkOptions& options) {
     Walk w{reg, visit, options, {}, withoutTrailingSeparator(subPath), {}};
+    Store::ReadSnapshot snapshot(reg.store());
     if (const std::optional<KeyId> start = reg.CurrentKeyId())
         w.walk(*start);
     return w.result;

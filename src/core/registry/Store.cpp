@@ -117,14 +117,13 @@ struct SvHash {
 };
 template <class V> using FoldMap = std::unordered_map<std::string, V, SvHash, std::equal_to<>>;
 
+// A cached key. Walks bring keys in by the million and look none up by name, so the maps used
+// for look-ups are made only when first needed.
 struct Node {
     KeyRecord rec;
-    std::string fold;
-    std::size_t posInParent = SIZE_MAX; // index in the parent's loaded child list
     // Children by fold: a positive cache, complete while childMapComplete. A listing fills it
-    // only when a name is first looked up (mapFromList): walks list keys by the million and
-    // never look one up by name.
-    FoldMap<KeyId> childByFold;
+    // only when a name is first looked up (mapFromList).
+    std::unique_ptr<FoldMap<KeyId>> childByFold;
     bool childMapComplete = false;
     bool mapFromList = false;
     // The children in enumeration order, while childrenLoaded.
@@ -132,15 +131,23 @@ struct Node {
     std::vector<KeyId> children;
     bool valuesLoaded = false;
     std::vector<RawValue> values;
-    std::vector<std::string> valueFolds;
-    FoldMap<std::size_t> valueIndex; // built for keys with many values
+    // Values by fold, built at the first look-up by name in a key with many values.
+    std::unique_ptr<FoldMap<std::size_t>> valueIndex;
+
+    FoldMap<KeyId>& childMap() {
+        if (!childByFold)
+            childByFold = std::make_unique<FoldMap<KeyId>>();
+        return *childByFold;
+    }
 };
 
 constexpr std::size_t kValueIndexFrom = 16;
-constexpr std::size_t kSiblingLoadLimit = 1024;
+constexpr std::size_t kSpareLimit = 4096;   // recycled nodes and values kept
+constexpr std::size_t kBatchLimit = 1024;   // keys whose lists or values one query loads
 constexpr std::size_t kCacheLimit = 400000; // keys + values held before the cache is dropped
 
-const char* const kKeyColumns = "parent, fold, id, name, wide, depth, mtime, access, nsub, maxsub";
+// Only the columns a read uses: every column named is decoded for every row.
+const char* const kKeyColumns = "parent, id, name, wide, depth, mtime, access, nsub, maxsub";
 
 std::string keySelect(const char* where) {
     return std::string("SELECT ") + kKeyColumns + " FROM keys " + where;
@@ -153,13 +160,22 @@ struct Store::Impl {
         : watch(db, file, immutable), selKeyById(db, keySelect("WHERE id = ?1").c_str()),
           selChild(db, keySelect("WHERE parent = ?1 AND fold = ?2").c_str()),
           selChildren(db, keySelect("WHERE parent = ?1 ORDER BY fold").c_str()),
-          selValues(db, "SELECT key, seq, fold, name, flags, type, data FROM vals "
+          selValues(db, "SELECT key, name, flags, type, data FROM vals "
                         "WHERE key = ?1 ORDER BY seq"),
-          selValuesRange(db, "SELECT key, seq, fold, name, flags, type, data FROM vals "
+          selValuesRange(db, "SELECT key, name, flags, type, data FROM vals "
                              "WHERE key BETWEEN ?1 AND ?2 ORDER BY key, seq"),
-          selSiblingValues(db, "SELECT k.id, v.seq, v.fold, v.name, v.flags, v.type, v.data "
+          selChildrenRange(
+              db, keySelect("WHERE parent BETWEEN ?1 AND ?2 ORDER BY parent, fold").c_str()),
+          selGrandchildren(db, keySelect("WHERE parent IN (SELECT id FROM keys WHERE parent = ?1) "
+                                         "ORDER BY parent, fold")
+                                   .c_str()),
+          selSiblingValues(db, "SELECT k.id, v.name, v.flags, v.type, v.data "
                                "FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent = ?1 "
                                "ORDER BY k.fold, v.seq"),
+          selGrandchildValues(db, "SELECT k.id, v.name, v.flags, v.type, v.data "
+                                  "FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent IN "
+                                  "(SELECT id FROM keys WHERE parent = ?1) "
+                                  "ORDER BY k.parent, k.fold, v.seq"),
           selMaxSeq(db, "SELECT ifnull(max(seq), 0) FROM vals WHERE key = ?1"),
           selNextId(db, "SELECT max((SELECT value FROM meta WHERE name = 'next_key_id'), "
                         "(SELECT ifnull(max(id), 0) + 1 FROM keys))"),
@@ -179,19 +195,27 @@ struct Store::Impl {
                         "length(name) / 2 ELSE length(name) END), 0) FROM keys "
                         "WHERE parent = ?1) WHERE id = ?1"),
           updAccess(db, "UPDATE keys SET access = ?2 WHERE id = ?1"), begin(db, "BEGIN IMMEDIATE"),
-          commit(db, "COMMIT"), rollback(db, "ROLLBACK") {}
+          beginRead(db, "BEGIN DEFERRED"), commit(db, "COMMIT"), rollback(db, "ROLLBACK") {}
 
     ChangeWatch watch;
-    SqlStatement selKeyById, selChild, selChildren, selValues, selValuesRange, selSiblingValues,
-        selMaxSeq, selNextId, updNextId;
+    SqlStatement selKeyById, selChild, selChildren, selValues, selValuesRange, selChildrenRange,
+        selGrandchildren, selSiblingValues, selGrandchildValues, selMaxSeq, selNextId, updNextId;
     SqlStatement insKey, delKey, delKeyValues, upsertValue, delValue, updAggregates, updMaxSub,
         updAccess;
-    SqlStatement begin, commit, rollback;
+    SqlStatement begin, beginRead, commit, rollback;
 
     std::unordered_map<KeyId, Node> nodes;
+    std::vector<std::unordered_map<KeyId, Node>::node_type> spareNodes; // see recycle()
+    std::vector<RawValue> spareValues;
+    std::array<std::pair<KeyId, Node*>, 2> recent{}; // the last two keys found by node()
     std::size_t cachedItems = 0;
     std::uint64_t generation = 1;
-    std::string scratch; // fold buffer of the lookups
+    std::string scratch;      // fold buffer of the lookups
+    std::string valueScratch; // fold buffer of the value names compared with them
+
+    // Read snapshot state: the transaction opens at the first read inside a snapshot.
+    int snapshotDepth = 0;
+    bool snapshotOpen = false;
 
     // Transaction state.
     int txnDepth = 0;
@@ -205,10 +229,65 @@ struct Store::Impl {
     std::unordered_map<KeyId, Dirty> dirty;          // records changed in this transaction
     std::unordered_map<KeyId, std::int64_t> nextSeq; // next value sequence per key
 
+    // Called before every query of a read.
+    void beforeRead() {
+        if (snapshotDepth > 0 && !snapshotOpen && txnDepth == 0) {
+            SqlStatement::Use u(beginRead);
+            u.run();
+            snapshotOpen = true;
+        }
+    }
+
+    void endSnapshot() {
+        if (!snapshotOpen)
+            return;
+        snapshotOpen = false;
+        try {
+            SqlStatement::Use u(commit);
+            u.run();
+        } catch (const StoreError&) {
+            SqlStatement::Use u(rollback);
+            try {
+                u.run();
+            } catch (const StoreError&) {
+            }
+        }
+    }
+
     void clearCache() {
         nodes.clear();
+        recent = {};
         cachedItems = 0;
         ++generation;
+    }
+
+    void erase(KeyId id) {
+        recent = {};
+        nodes.erase(id);
+    }
+
+    // Takes a key out of the cache, keeping its node and its values' buffers for the next
+    // keys read: a walk then reads keys and values without allocating.
+    void recycle(KeyId id) {
+        auto it = nodes.find(id);
+        if (it == nodes.end())
+            return;
+        recent = {};
+        auto handle = nodes.extract(it);
+        Node& n = handle.mapped();
+        for (RawValue& v : n.values)
+            if (spareValues.size() < kSpareLimit)
+                spareValues.push_back(std::move(v));
+        n.values.clear();
+        n.valuesLoaded = false;
+        n.valueIndex.reset();
+        n.children.clear();
+        n.childrenLoaded = false;
+        n.childMapComplete = false;
+        n.mapFromList = false;
+        n.childByFold.reset();
+        if (spareNodes.size() < kSpareLimit)
+            spareNodes.push_back(std::move(handle));
     }
 
     void clearTxn() {
@@ -218,36 +297,54 @@ struct Store::Impl {
         txnFailed = false;
     }
 
-    static KeyRecord readKey(const SqlStatement::Use& u) {
-        KeyRecord r;
+    // Puts the key of a row (columns: kKeyColumns) into the cache, built in place; a record
+    // changed in the running transaction wins over the file's copy, which is only written at
+    // commit.
+    Node& remember(const SqlStatement::Use& u) {
+        const KeyId id = u.i64(1);
+        auto it = nodes.find(id);
+        if (it == nodes.end()) {
+            ++cachedItems;
+            if (!spareNodes.empty()) {
+                auto handle = std::move(spareNodes.back());
+                spareNodes.pop_back();
+                handle.key() = id;
+                it = nodes.insert(std::move(handle)).position;
+            } else {
+                it = nodes.try_emplace(id).first;
+            }
+        }
+        Node& n = it->second;
+        if (auto d = dirty.find(id); d != dirty.end()) {
+            n.rec = d->second.rec;
+            return n;
+        }
+        KeyRecord& r = n.rec;
         r.parent = u.i64(0);
-        r.id = u.i64(2);
-        r.name.bytes = std::string(u.blob(3));
-        r.name.wide = u.i64(4) != 0;
-        r.depth = static_cast<int>(u.i64(5));
-        r.lastWrite = static_cast<FileTime>(u.i64(6));
-        r.access = static_cast<KeyAccess>(u.i64(7));
-        r.subKeys = static_cast<std::uint32_t>(u.i64(8));
-        r.maxSubKeyLen = static_cast<std::uint32_t>(u.i64(9));
-        return r;
+        r.id = id;
+        r.name.bytes.assign(u.blob(2));
+        r.name.wide = u.i64(3) != 0;
+        r.depth = static_cast<int>(u.i64(4));
+        r.lastWrite = static_cast<FileTime>(u.i64(5));
+        r.access = static_cast<KeyAccess>(u.i64(6));
+        r.subKeys = static_cast<std::uint32_t>(u.i64(7));
+        r.maxSubKeyLen = static_cast<std::uint32_t>(u.i64(8));
+        return n;
     }
 
-    // Puts a record read from the file into the cache; a record changed in the running
-    // transaction wins over the file's copy, which is only written at commit.
-    Node& remember(KeyRecord r, std::string_view fold, bool indexInParent = true) {
-        if (auto d = dirty.find(r.id); d != dirty.end())
-            r = d->second.rec;
+    // A key this connection has just made.
+    Node& remember(KeyRecord r) {
         auto [it, inserted] = nodes.try_emplace(r.id);
-        Node& n = it->second;
-        if (inserted) {
+        if (inserted)
             ++cachedItems;
-            n.fold = std::string(fold);
-        }
-        n.rec = std::move(r);
-        if (indexInParent)
-            if (auto p = nodes.find(n.rec.parent); p != nodes.end())
-                p->second.childByFold.try_emplace(n.fold, n.rec.id);
-        return n;
+        it->second.rec = std::move(r);
+        return it->second;
+    }
+
+    // Enters a key read on its own in its parent's name map, when the parent is cached.
+    void indexInParent(const Node& n, std::string fold) {
+        if (auto p = nodes.find(n.rec.parent); p != nodes.end())
+            p->second.childMap().try_emplace(std::move(fold), n.rec.id);
     }
 
     // Completes the name map of a parent from its loaded list, before the first look-up by
@@ -256,173 +353,268 @@ struct Store::Impl {
         if (!parent.mapFromList)
             return;
         parent.mapFromList = false;
-        parent.childByFold.reserve(parent.children.size());
+        FoldMap<KeyId>& map = parent.childMap();
+        map.reserve(parent.children.size());
         for (KeyId c : parent.children)
             if (auto it = nodes.find(c); it != nodes.end())
-                parent.childByFold.try_emplace(it->second.fold, c);
+                map.try_emplace(foldName(it->second.rec.name), c);
     }
 
     Node* node(KeyId id) {
-        if (auto it = nodes.find(id); it != nodes.end())
+        // A walk asks for the key it stands on and its parent over and over.
+        for (const auto& [k, n] : recent)
+            if (k == id && n)
+                return n;
+        if (auto it = nodes.find(id); it != nodes.end()) {
+            recent[1] = recent[0];
+            recent[0] = {id, &it->second};
             return &it->second;
+        }
+        beforeRead();
         SqlStatement::Use u(selKeyById);
         u.bind(1, id);
         if (!u.step())
             return nullptr;
-        return &remember(readKey(u), u.blob(1));
+        Node& n = remember(u);
+        indexInParent(n, foldName(n.rec.name));
+        return &n;
     }
 
     std::optional<KeyId> child(Node& parent, std::string_view fold) {
         completeChildMap(parent);
-        if (auto it = parent.childByFold.find(fold); it != parent.childByFold.end())
-            return it->second;
+        if (parent.childByFold)
+            if (auto it = parent.childByFold->find(fold); it != parent.childByFold->end())
+                return it->second;
         if (parent.childMapComplete || parent.rec.subKeys == 0)
             return std::nullopt;
         const KeyId pid = parent.rec.id;
+        beforeRead();
         SqlStatement::Use u(selChild);
         u.bind(1, pid).bindBlob(2, fold);
         if (!u.step())
             return std::nullopt;
-        return remember(readKey(u), fold).rec.id; // `parent` may have moved: use the id
+        Node& n = remember(u); // `parent` may have moved: not used from here
+        indexInParent(n, std::string(fold));
+        return n.rec.id;
+    }
+
+    // The keys a walk reads next, when the lists that name them are at hand: the children of
+    // every key in `parents` for which `wanted` holds, at most kBatchLimit of them. Sorted by
+    // id, for the pairing of rows with keys below.
+    template <class Wanted>
+    std::vector<std::pair<KeyId, Node*>> batch(const Node& parents, Wanted wanted) {
+        std::vector<std::pair<KeyId, Node*>> out;
+        if (!parents.childrenLoaded || parents.children.size() > kBatchLimit)
+            return out;
+        for (KeyId k : parents.children) {
+            auto c = nodes.find(k);
+            if (c == nodes.end() || !wanted(c->second))
+                continue;
+            if (out.size() == kBatchLimit)
+                return {};
+            out.emplace_back(k, &c->second);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // The key of a row in `group`. Rows of one key come together, so the last match is tried
+    // first.
+    struct Pairing {
+        std::vector<std::pair<KeyId, Node*>>& group;
+        std::size_t last = 0;
+        Node* operator()(KeyId id) {
+            if (last < group.size() && group[last].first == id)
+                return group[last].second;
+            auto it = std::lower_bound(group.begin(), group.end(), id,
+                                       [](const auto& e, KeyId k) { return e.first < k; });
+            if (it == group.end() || it->first != id)
+                return nullptr;
+            last = static_cast<std::size_t>(it - group.begin());
+            return it->second;
+        }
+    };
+
+    void startChildren(Node& p) {
+        p.children.clear();
+        p.childrenLoaded = true;
+        p.childMapComplete = true;
+        p.mapFromList = true;
     }
 
     const std::vector<KeyId>& children(KeyId pid) {
         Node& p = *node(pid);
         if (p.childrenLoaded)
             return p.children;
-        p.children.clear();
+        beforeRead();
+        // The lists of the key's siblings come with its own, in one query: a walk lists them
+        // next. Node references stay valid while the map grows; only iterators do not.
+        std::vector<std::pair<KeyId, Node*>> group;
+        if (auto g = nodes.find(p.rec.parent); g != nodes.end() && p.rec.subKeys > 0)
+            group = batch(g->second,
+                          [](const Node& s) { return !s.childrenLoaded && s.rec.subKeys > 0; });
+        if (group.size() > 1) {
+            for (auto& [id, s] : group)
+                startChildren(*s);
+            // When the ids from the first to the last of them are about as many as they and
+            // their children (keys made one after another, their children leaves), their lists
+            // lie together in the file: one range read instead of a search per key.
+            std::size_t wanted = group.size();
+            for (const auto& [id, s] : group)
+                wanted += s->rec.subKeys;
+            const KeyId lo = group.front().first;
+            const KeyId hi = group.back().first;
+            const bool dense = static_cast<std::size_t>(hi - lo) < wanted + 8;
+            SqlStatement::Use u(dense ? selChildrenRange : selGrandchildren);
+            if (dense)
+                u.bind(1, lo).bind(2, hi);
+            else
+                u.bind(1, p.rec.parent);
+            Pairing pair{group};
+            while (u.step())
+                if (Node* s = pair(u.i64(0)))
+                    s->children.push_back(remember(u).rec.id);
+            return p.children;
+        }
+        startChildren(p);
         if (p.rec.subKeys > 0) {
-            // Node references stay valid while the map grows; only iterators do not.
             p.children.reserve(p.rec.subKeys);
             SqlStatement::Use u(selChildren);
             u.bind(1, pid);
-            while (u.step()) {
-                Node& c = remember(readKey(u), u.blob(1), false);
-                c.posInParent = p.children.size();
-                p.children.push_back(c.rec.id);
-            }
+            while (u.step())
+                p.children.push_back(remember(u).rec.id);
         }
-        p.childrenLoaded = true;
-        p.childMapComplete = true;
-        p.mapFromList = true;
         return p.children;
     }
 
-    void addValue(Node& n, RawValue v, std::string fold) {
+    void addValue(Node& n, RawValue v) {
+        if (n.valueIndex)
+            n.valueIndex->emplace(foldName(v.name), n.values.size());
         n.values.push_back(std::move(v));
-        n.valueFolds.push_back(std::move(fold));
         ++cachedItems;
-        if (n.values.size() == kValueIndexFrom)
-            for (std::size_t i = 0; i < n.valueFolds.size(); ++i)
-                n.valueIndex.emplace(n.valueFolds[i], i);
-        else if (n.values.size() > kValueIndexFrom)
-            n.valueIndex.emplace(n.valueFolds.back(), n.values.size() - 1);
     }
 
-    // Columns: key, seq, fold, name, flags, type, data.
-    static RawValue readValue(const SqlStatement::Use& u) {
-        RawValue v;
-        const auto flags = u.i64(4);
-        v.name.bytes = std::string(u.blob(3));
+    // Appends the value of a row (columns: key, name, flags, type, data), built in place.
+    void addRow(Node& n, const SqlStatement::Use& u) {
+        if (!spareValues.empty()) {
+            n.values.push_back(std::move(spareValues.back()));
+            spareValues.pop_back();
+        } else {
+            n.values.emplace_back();
+        }
+        RawValue& v = n.values.back();
+        const auto flags = u.i64(2);
+        v.name.bytes.assign(u.blob(1));
         v.name.wide = (flags & 1) != 0;
         v.dataWide = (flags & 2) != 0;
-        v.type = static_cast<std::uint32_t>(u.i64(5));
-        v.data = std::string(u.blob(6));
-        return v;
+        v.type = static_cast<std::uint32_t>(u.i64(3));
+        v.data.assign(u.blob(4));
+        ++cachedItems;
     }
 
-    // Loads the values of a key, and with them those of its siblings when the parent's list is
-    // at hand and not long: a walk visits them next, and one query for all costs little more
-    // than one for one.
-    void loadValues(KeyId id) {
-        Node& n = nodes.at(id);
-        auto p = nodes.find(n.rec.parent);
-        if (p == nodes.end() || !p->second.childrenLoaded ||
-            p->second.children.size() > kSiblingLoadLimit) {
+    // Loads the values of a key, and with them those of the keys a walk visits next: its
+    // cousins (the children of its parent's siblings) when their lists are at hand, else its
+    // siblings. One query for many keys costs little more than one for one.
+    void loadValues(Node& n) {
+        beforeRead();
+        const KeyId id = n.rec.id;
+        auto wanted = [](const Node& k) { return !k.valuesLoaded; };
+        std::vector<std::pair<KeyId, Node*>> group;
+        SqlStatement* structural = nullptr;
+        KeyId from = 0;
+        if (auto p = nodes.find(n.rec.parent); p != nodes.end()) {
+            if (auto g = nodes.find(p->second.rec.parent); g != nodes.end()) {
+                // The cousins, when every sibling's list is loaded.
+                const std::vector<KeyId>& uncles = g->second.children;
+                bool listed = g->second.childrenLoaded && uncles.size() <= kBatchLimit;
+                for (std::size_t i = 0; listed && i < uncles.size(); ++i) {
+                    auto s = nodes.find(uncles[i]);
+                    listed = s != nodes.end() &&
+                             (s->second.childrenLoaded || s->second.rec.subKeys == 0);
+                    if (listed)
+                        for (KeyId c : s->second.children) {
+                            auto cn = nodes.find(c);
+                            if (cn != nodes.end() && wanted(cn->second))
+                                group.emplace_back(c, &cn->second);
+                        }
+                    listed = listed && group.size() <= kBatchLimit;
+                }
+                if (listed && group.size() > 1) {
+                    std::sort(group.begin(), group.end());
+                    structural = &selGrandchildValues;
+                    from = g->first;
+                } else {
+                    group.clear();
+                }
+            }
+            if (!structural) {
+                group = batch(p->second, wanted);
+                structural = &selSiblingValues;
+                from = p->first;
+            }
+        }
+        if (group.size() <= 1) {
             startValues(n);
             SqlStatement::Use u(selValues);
             u.bind(1, id);
             while (u.step())
-                addValue(n, readValue(u), std::string(u.blob(2)));
+                addRow(n, u);
             return;
         }
-        std::vector<Node*> fresh;
-        for (KeyId k : p->second.children) {
-            auto c = nodes.find(k);
-            if (c != nodes.end() && !c->second.valuesLoaded) {
-                startValues(c->second);
-                fresh.push_back(&c->second);
-            }
-        }
-        if (fresh.empty())
-            return;
-        // Siblings made one after another have neighbouring ids, and their values then lie
-        // together in the file: one range read instead of a search per key.
-        std::vector<std::pair<KeyId, Node*>> byId;
-        byId.reserve(fresh.size());
-        for (Node* f : fresh)
-            byId.emplace_back(f->rec.id, f);
-        std::sort(byId.begin(), byId.end());
-        const KeyId lo = byId.front().first;
-        const KeyId hi = byId.back().first;
-        if (static_cast<std::size_t>(hi - lo) < 2 * byId.size() + 8) {
-            SqlStatement::Use u(selValuesRange);
+        for (auto& [k, c] : group)
+            startValues(*c);
+        // Keys made one after another have neighbouring ids, and their values then lie together
+        // in the file: one range read instead of a search per key.
+        const KeyId lo = group.front().first;
+        const KeyId hi = group.back().first;
+        const bool dense = static_cast<std::size_t>(hi - lo) < 2 * group.size() + 8;
+        SqlStatement::Use u(dense ? selValuesRange : *structural);
+        if (dense)
             u.bind(1, lo).bind(2, hi);
-            std::size_t i = 0;
-            while (u.step()) {
-                const KeyId k = u.i64(0);
-                while (i < byId.size() && byId[i].first < k)
-                    ++i;
-                if (i < byId.size() && byId[i].first == k)
-                    addValue(*byId[i].second, readValue(u), std::string(u.blob(2)));
-            }
-            return;
-        }
-        SqlStatement::Use u(selSiblingValues);
-        u.bind(1, n.rec.parent);
-        std::size_t i = 0;
-        while (u.step()) {
-            // Rows come in the order of the list, so one pass pairs them with their keys.
-            const KeyId k = u.i64(0);
-            while (i < fresh.size() && fresh[i]->rec.id != k)
-                ++i;
-            if (i == fresh.size()) {
-                // A key listed before that is no longer fresh: find it from the start.
-                i = 0;
-                while (i < fresh.size() && fresh[i]->rec.id != k)
-                    ++i;
-                if (i == fresh.size()) {
-                    i = 0;
-                    continue;
-                }
-            }
-            addValue(*fresh[i], readValue(u), std::string(u.blob(2)));
-        }
+        else
+            u.bind(1, from);
+        Pairing pair{group};
+        while (u.step())
+            if (Node* c = pair(u.i64(0)))
+                addRow(*c, u);
     }
 
     void startValues(Node& n) {
         n.values.clear();
-        n.valueFolds.clear();
-        n.valueIndex.clear();
         n.values.reserve(4);
-        n.valueFolds.reserve(4);
+        n.valueIndex.reset();
         n.valuesLoaded = true;
     }
 
-    Node& withValues(KeyId id) {
-        if (!nodes.at(id).valuesLoaded)
-            loadValues(id);
-        return nodes.at(id);
+    // The key, if cached or still there, with its values loaded.
+    Node* withValues(KeyId id) {
+        Node* n = node(id);
+        if (n && !n->valuesLoaded)
+            loadValues(*n); // adds no keys: `n` stays valid
+        return n;
     }
 
-    static std::optional<std::size_t> findValue(const Node& n, std::string_view fold) {
-        if (!n.valueIndex.empty()) {
-            auto it = n.valueIndex.find(fold);
-            return it == n.valueIndex.end() ? std::nullopt : std::optional(it->second);
+    std::optional<std::size_t> findValue(Node& n, std::string_view fold) {
+        if (!n.valueIndex && n.values.size() >= kValueIndexFrom) {
+            n.valueIndex = std::make_unique<FoldMap<std::size_t>>();
+            for (std::size_t i = 0; i < n.values.size(); ++i)
+                n.valueIndex->emplace(foldName(n.values[i].name), i);
         }
-        for (std::size_t i = 0; i < n.valueFolds.size(); ++i)
-            if (n.valueFolds[i] == fold)
-                return i;
+        if (n.valueIndex) {
+            auto it = n.valueIndex->find(fold);
+            return it == n.valueIndex->end() ? std::nullopt : std::optional(it->second);
+        }
+        for (std::size_t i = 0; i < n.values.size(); ++i) {
+            const StoredName& name = n.values[i].name;
+            if (name.wide) {
+                if (foldName(name) == fold)
+                    return i;
+            } else {
+                cp932UpperInto(name.bytes, valueScratch);
+                if (valueScratch == fold)
+                    return i;
+            }
+        }
         return std::nullopt;
     }
 
@@ -613,8 +805,10 @@ void Store::resetShared() {
 // Reads
 
 void Store::refresh() {
-    // Nobody else can commit while this connection holds the write lock.
-    if ((d_->txnDepth == 0 && d_->watch.changed()) || d_->cachedItems > kCacheLimit)
+    // Nobody else can commit while this connection holds the write lock, and a snapshot does
+    // not see what others commit while it is open.
+    if ((d_->txnDepth == 0 && !d_->snapshotOpen && d_->watch.changed()) ||
+        d_->cachedItems > kCacheLimit)
         d_->clearCache();
 }
 
@@ -655,25 +849,26 @@ const std::vector<KeyId>& Store::children(KeyId parent) {
 
 const std::vector<RawValue>& Store::values(KeyId id) {
     static const std::vector<RawValue> none;
-    if (!d_->node(id))
-        return none;
-    return d_->withValues(id).values;
+    Node* n = d_->withValues(id);
+    return n ? n->values : none;
 }
 
 const RawValue* Store::value(KeyId id, std::string_view cp932Name) {
-    if (!d_->node(id))
+    Node* found = d_->withValues(id);
+    if (!found)
         return nullptr;
-    Node& n = d_->withValues(id);
+    Node& n = *found;
     cp932UpperInto(cp932Name, d_->scratch);
-    auto i = Impl::findValue(n, d_->scratch);
+    auto i = d_->findValue(n, d_->scratch);
     return i ? &n.values[*i] : nullptr;
 }
 
 KeyInfo Store::info(KeyId id) {
     KeyInfo k;
-    if (!d_->node(id))
+    Node* found = d_->withValues(id);
+    if (!found)
         return k;
-    Node& n = d_->withValues(id);
+    const Node& n = *found;
     k.subKeys = n.rec.subKeys;
     k.maxSubKeyLen = n.rec.maxSubKeyLen;
     k.lastWrite = n.rec.lastWrite;
@@ -687,8 +882,41 @@ KeyInfo Store::info(KeyId id) {
     return k;
 }
 
+bool Store::cached(KeyId id) const {
+    return d_->nodes.count(id) != 0;
+}
+
+void Store::forget(KeyId id) {
+    if (d_->txnDepth > 0)
+        return; // its changes are not written yet
+    auto it = d_->nodes.find(id);
+    if (it == d_->nodes.end() || it->second.rec.depth == 0)
+        return;
+    ++d_->generation;
+    if (auto p = d_->nodes.find(it->second.rec.parent); p != d_->nodes.end()) {
+        // The parent's list and map no longer come whole from the cache.
+        Node& parent = p->second;
+        parent.children.clear();
+        parent.childrenLoaded = false;
+        parent.childMapComplete = false;
+        parent.mapFromList = false;
+        parent.childByFold.reset();
+    }
+    d_->cachedItems -= std::min(d_->cachedItems, 1 + it->second.values.size());
+    d_->recycle(id);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Transactions
+
+Store::ReadSnapshot::ReadSnapshot(Store& s) : s_(s) {
+    ++s_.d_->snapshotDepth;
+}
+
+Store::ReadSnapshot::~ReadSnapshot() {
+    if (--s_.d_->snapshotDepth == 0)
+        s_.d_->endSnapshot();
+}
 
 Store::Transaction::Transaction(Store& s) : s_(s) {
     s_.begin();
@@ -711,6 +939,7 @@ void Store::begin() {
         ++d_->txnDepth;
         return;
     }
+    d_->endSnapshot(); // a write starts from the file as it is now
     refresh();
     {
         SqlStatement::Use u(d_->begin);
@@ -832,7 +1061,8 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
         std::max<std::uint32_t>(p->rec.maxSubKeyLen, static_cast<std::uint32_t>(nameLength(name)));
     d_->touch(*p, d_->txnTime);
     const KeyId id = r.id;
-    Node& n = d_->remember(std::move(r), fold);
+    Node& n = d_->remember(std::move(r));
+    d_->indexInParent(n, fold);
     n.childrenLoaded = true;
     n.childMapComplete = true;
     d_->nextSeq[id] = 1;
@@ -854,7 +1084,7 @@ void Store::deleteKey(KeyId id) {
     if (n->rec.subKeys > 0)
         throw StoreError(sj("サブキーのあるキーは削除できません"), listedName(n->rec.name));
     const KeyId parent = n->rec.parent;
-    const std::string fold = n->fold;
+    const std::string fold = foldName(n->rec.name);
     const std::size_t len = nameLength(n->rec.name);
     {
         SqlStatement::Use u(d_->delKeyValues);
@@ -867,12 +1097,13 @@ void Store::deleteKey(KeyId id) {
         u.run();
     }
     d_->cachedItems -= std::min(d_->cachedItems, 1 + n->values.size());
-    d_->nodes.erase(id);
+    d_->erase(id);
     d_->dirty.erase(id);
     d_->nextSeq.erase(id);
     if (Node* p = d_->node(parent)) {
         d_->completeChildMap(*p);
-        p->childByFold.erase(fold);
+        if (p->childByFold)
+            p->childByFold->erase(fold);
         p->childrenLoaded = false;
         p->children.clear();
         if (p->rec.subKeys > 0)
@@ -920,7 +1151,7 @@ void Store::setValue(KeyId id, const RawValue& v) {
     }
     n = d_->node(id);
     if (n->valuesLoaded) {
-        if (auto i = Impl::findValue(*n, fold)) {
+        if (auto i = d_->findValue(*n, fold)) {
             RawValue& old = n->values[*i];
             old.type = v.type;
             old.data = v.data;
@@ -928,7 +1159,7 @@ void Store::setValue(KeyId id, const RawValue& v) {
         } else {
             RawValue nv = v;
             nv.dataWide = dataWide;
-            d_->addValue(*n, std::move(nv), fold);
+            d_->addValue(*n, std::move(nv));
         }
     }
     if (n->rec.lastWrite != d_->txnTime)
@@ -958,8 +1189,7 @@ bool Store::deleteValue(KeyId id, const StoredName& name) {
         n->valuesLoaded = false; // reloaded on demand, in order
         d_->cachedItems -= std::min(d_->cachedItems, n->values.size());
         n->values.clear();
-        n->valueFolds.clear();
-        n->valueIndex.clear();
+        n->valueIndex.reset();
         d_->touch(*n, d_->txnTime);
     }
     t.commit();

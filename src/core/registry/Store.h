@@ -135,6 +135,12 @@ public:
     const std::vector<RawValue>& values(KeyId key);
     const RawValue* value(KeyId key, std::string_view cp932Name);
     KeyInfo info(KeyId key);
+    // True when the key is in the cache: reading it costs no query.
+    bool cached(KeyId id) const;
+    // Drops a key the caller is done with from the cache, as a walk does once past a subtree:
+    // the cache then holds what the walk is about to read, not what it has read. References
+    // into the key handed out before become invalid.
+    void forget(KeyId id);
 
     // --- writes; each runs in the open transaction or in one of its own ---
     // Returns the child, creating it when missing. Checks the limits and the parent's access.
@@ -163,6 +169,21 @@ public:
         bool done_ = false;
     };
 
+    // Keeps one read transaction open for a run of many reads (a walk), so that each query
+    // does not take and release the file's locks on its own. The reads see the file as it was
+    // when the first of them ran; a write of this connection ends the snapshot first, and the
+    // next read opens a new one. Nested snapshots join the outer one.
+    class ReadSnapshot {
+    public:
+        explicit ReadSnapshot(Store& s);
+        ~ReadSnapshot();
+        ReadSnapshot(const ReadSnapshot&) = delete;
+        ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+    private:
+        Store& s_;
+    };
+
     // For tests and benchmarks: the raw connection.
     sqlite3* db() const { return db_; }
     // Drops the read cache (benchmarks measure a cold walk).
@@ -183,6 +204,7 @@ private:
     bool createdNow_ = false;
     std::unique_ptr<Impl> d_;
     friend class Transaction;
+    friend class ReadSnapshot;
 };
 
 } // namespace klv

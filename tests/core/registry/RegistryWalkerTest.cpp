@@ -3,7 +3,11 @@
 #include "core/registry/RegistryWalker.h"
 #include "support/RegistryFixture.h"
 
+#include <algorithm>
+#include <cctype>
 #include <gtest/gtest.h>
+#include <map>
+#include <random>
 
 using namespace klv;
 
@@ -108,6 +112,95 @@ TEST_F(RegistryWalkerTest, AParentDeletedDuringTheWalkEndsItWithTheReopenFailure
     EXPECT_EQ(r.failedPath, "\\W\\a");
     EXPECT_FALSE(r.stopped);
     EXPECT_EQ(seen, (test::Names{"\\W\\a", "\\W\\a\\x"}));
+}
+
+// The walk reads keys and values in batches (a key's cousins at once, by id range when their
+// ids lie together) and recycles what it has passed. A tree made in a scattered order, read
+// twice from a cold cache, must give every key its own subkeys and values, in order.
+TEST_F(RegistryWalkerTest, EveryKeyGetsItsOwnSubkeysAndValuesWhateverOrderTheTreeWasMadeIn) {
+    std::mt19937 rng(8);
+    std::vector<std::string> keys{"\\T"};
+    std::map<std::string, test::Names> children;
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> values;
+    ASSERT_TRUE(reg.CreateKey("\\T"));
+    for (int i = 0; i < 400; ++i) {
+        // Mostly below a recent key (neighbouring ids, as an import makes them), sometimes
+        // below any key made before (ids scattered over the tree).
+        const std::size_t back =
+            rng() % 4 ? std::min<std::size_t>(keys.size(), 1 + rng() % 6) : 1 + rng() % keys.size();
+        const std::string parent = keys[keys.size() - back];
+        const std::string name = (rng() % 2 ? "k" : "K") + std::to_string(i);
+        const std::string path = parent + "\\" + name;
+                                     ASSERT_TRUE(reg.OpenKey(path, true))
+                                 << path;
+        children[parent].push_back(name);
+        keys.push_back(path);
+        for (unsigned v = 0, n = rng() % 4; v < n; ++v) {
+            const std::string vname = "v" + std::to_string(rng() % 1000);
+            const std::string data = path + "#" + std::to_string(v) + std::string(rng() % 40, 'x');
+            if (std::any_of(values[path].begin(), values[path].end(),
+                            [&](const auto& e) { return e.first == vname; }))
+                continue;
+            reg.WriteString(vname, data);
+            values[path].emplace_back(vname, data);
+        }
+    }
+    auto upper = [](std::string s) {
+        for (char& c : s)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return s;
+    };
+    for (auto& [parent, list] : children)
+        std::sort(list.begin(), list.end(),
+                  [&](const std::string& a, const std::string& b) { return upper(a) < upper(b); });
+
+    for (int round = 0; round < 2; ++round) {
+        store->dropCache();
+        test::Names order;
+        ASSERT_TRUE(reg.OpenKey("\\T", false));
+        walkRegistry(reg, "\\T", [&](const std::string& path, const std::string&) {
+            order.push_back(path);
+            test::Names subkeys{"stale"};
+            reg.ListSubKeys(subkeys);
+            EXPECT_EQ(subkeys, children[path]) << path;
+            std::vector<std::pair<std::string, std::string>> read;
+            for (const RawValue& v : reg.CurrentValues())
+                read.emplace_back(v.name.bytes, v.data.substr(0, v.data.find('\0')));
+            EXPECT_EQ(read, values[path]) << path;
+        });
+        // Pre-order in enumeration order, every key once.
+        test::Names expected;
+        std::function<void(const std::string&)> visit = [&](const std::string& key) {
+            for (const std::string& c : children[key]) {
+                expected.push_back(key + "\\" + c);
+                visit(key + "\\" + c);
+            }
+        };
+        visit("\\T");
+        EXPECT_EQ(order, expected) << "round " << round;
+    }
+}
+
+// Search and replace write while they walk: the writes land and the walk still visits every
+// key once.
+TEST_F(RegistryWalkerTest, WritesDuringTheWalkLandAndTheWalkGoesOn) {
+    for (int i = 0; i < 30; ++i)
+        ASSERT_TRUE(reg.CreateKey("\\S\\k" + std::to_string(i % 5) + "\\c" + std::to_string(i)));
+    store->dropCache();
+    TRegistry other(store);
+    int visited = 0;
+    ASSERT_TRUE(reg.OpenKey("\\S", false));
+    walkRegistry(reg, "\\S", [&](const std::string& path, const std::string&) {
+        ++visited;
+        ASSERT_TRUE(other.OpenKey(path, false)) << path;
+        other.WriteString("seen", path);
+    });
+    EXPECT_EQ(visited, 35);
+    for (int i = 0; i < 30; ++i) {
+        const std::string path = "\\S\\k" + std::to_string(i % 5) + "\\c" + std::to_string(i);
+        ASSERT_TRUE(reg.OpenKey(path, false));
+        EXPECT_EQ(reg.ReadText("seen"), path);
+    }
 }
 
 } // namespace

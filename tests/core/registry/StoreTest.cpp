@@ -557,3 +557,47 @@ TEST_F(StoreTest, SiblingsValuesLoadRightWhateverOrderTheirKeysWereMadeIn) {
         }
     }
 }
+
+TEST_F(StoreTest, AReadSnapshotSeesTheFileAsItWasAndTheConnectionsOwnWrites) {
+    ASSERT_TRUE(reg.OpenKey("\\Snap", true));
+    reg.WriteString("v", "before");
+    TRegistry other(Store::open(folders.storeFile()));
+    ASSERT_TRUE(other.OpenKey("\\Snap", false));
+    {
+        Store::ReadSnapshot snapshot(*store);
+        EXPECT_EQ(reg.ReadText("v"), "before");
+        other.WriteString("v", "elsewhere"); // another connection commits meanwhile
+        store->dropCache();
+        EXPECT_EQ(reg.ReadText("v"), "before");
+        // A write of this connection ends the snapshot: it starts from the file as it is now
+        // and is read back at once.
+        reg.WriteString("w", "own");
+        EXPECT_EQ(reg.ReadText("w"), "own");
+        EXPECT_EQ(reg.ReadText("v"), "elsewhere");
+        other.WriteString("v", "later");
+        EXPECT_EQ(reg.ReadText("v"), "elsewhere"); // a new snapshot opened at the read above
+    }
+    EXPECT_EQ(reg.ReadText("v"), "later");
+    EXPECT_EQ(other.ReadText("w"), "own");
+}
+
+TEST_F(StoreTest, AForgottenKeyIsReadAgainWhole) {
+    ASSERT_TRUE(reg.OpenKey("\\F\\a", true));
+    reg.WriteString("x", "1");
+    ASSERT_TRUE(reg.OpenKey("\\F\\b", true));
+    reg.WriteString("y", std::string(100, 'y'));
+    store->dropCache();
+    EXPECT_EQ(subKeys("\\F"), (Names{"a", "b"}));
+    EXPECT_EQ(valueNames("\\F\\a"), Names{"x"});
+    const KeyId a = idOf("\\F\\a");
+    const KeyId b = idOf("\\F\\b");
+    store->forget(a);
+    store->forget(b); // their nodes and values are reused for the keys read next
+    EXPECT_FALSE(store->cached(a));
+    ASSERT_TRUE(reg.OpenKey("\\F\\b", false));
+    EXPECT_EQ(reg.ReadText("y"), std::string(100, 'y'));
+    EXPECT_EQ(valueNames("\\F\\a"), Names{"x"});
+    EXPECT_EQ(subKeys("\\F"), (Names{"a", "b"}));
+    EXPECT_FALSE(reg.KeyPresent("\\F\\A\\none"));
+    EXPECT_TRUE(reg.KeyPresent("\\F\\A"));
+}
