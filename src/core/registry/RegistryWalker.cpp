@@ -52,9 +52,11 @@ struct Walk {
         for (std::size_t i = first; i < last; ++i) {
             // When the store dropped its cache meanwhile, listing again reads the remaining
             // siblings in one query instead of one query each.
-            if (!store.cached(ids[i]))
+            const KeyRecord* r = store.cachedKey(ids[i]);
+            if (!r) {
                 store.children(self);
-            const KeyRecord* r = store.key(ids[i]);
+                r = store.key(ids[i]);
+            }
             // A name that CP932 cannot hold is listed with "〓" and cannot be opened by it.
             const bool openable = r && !r->name.wide;
             if (opt.stopAtEmptyName && r && r->name.bytes.empty())

@@ -135,8 +135,8 @@ public:
     const std::vector<RawValue>& values(KeyId key);
     const RawValue* value(KeyId key, std::string_view cp932Name);
     KeyInfo info(KeyId key);
-    // True when the key is in the cache: reading it costs no query.
-    bool cached(KeyId id) const;
+    // The key when it is in the cache (reading it costs no query), else nullptr.
+    const KeyRecord* cachedKey(KeyId id) const;
     // Drops a key the caller is done with from the cache, as a walk does once past a subtree:
     // the cache then holds what the walk is about to read, not what it has read. References
     // into the key handed out before become invalid.

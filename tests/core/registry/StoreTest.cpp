@@ -593,7 +593,7 @@ TEST_F(StoreTest, AForgottenKeyIsReadAgainWhole) {
     const KeyId b = idOf("\\F\\b");
     store->forget(a);
     store->forget(b); // their nodes and values are reused for the keys read next
-    EXPECT_FALSE(store->cached(a));
+    EXPECT_EQ(store->cachedKey(a), nullptr);
     ASSERT_TRUE(reg.OpenKey("\\F\\b", false));
     EXPECT_EQ(reg.ReadText("y"), std::string(100, 'y'));
     EXPECT_EQ(valueNames("\\F\\a"), Names{"x"});
