@@ -27,14 +27,14 @@ FileTime systemNow() {
     return fileTimeFromUnix(seconds, static_cast<std::uint32_t>(rest < 0 ? 0 : rest));
 }
 
+} // namespace
+
 std::tm localNow() {
     const auto seconds = static_cast<std::time_t>(unixFromFileTime(nowFileTime()));
     std::tm t{};
     localtime_r(&seconds, &t);
     return t;
 }
-
-} // namespace
 
 FileTime fileTimeFromUnix(std::int64_t unixSeconds, std::uint32_t nanoseconds) {
     // Times before 1601 have no FILETIME; they clamp to its start.

@@ -23,6 +23,8 @@ void setClockForTesting(std::function<FileTime()> clock);
 std::string listTimeText(const std::tm& t);
 // "yyyymmddhhnnss"
 std::string fileNameTimeText(const std::tm& t);
+// Local time now, through the clock above: one instant for texts that must agree.
+std::tm localNow();
 // Local time now in either form (through the clock above).
 std::string listTimeTextNow();
 std::string fileNameTimeTextNow();

@@ -1,0 +1,91 @@
+#pragma once
+// The undo log of the editor windows: the changes they made, newest first, kept in UNDO.DAT
+// beside the program, and the undo files (registry files of deleted keys) in its UNDO folder.
+// Windows show it and ask before an undo; the rules live here.
+#include "core/undo/UndoEntry.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace klv {
+
+class Store;
+class TRegistry;
+
+// Where the log keeps its files and how it runs the registry editor program.
+struct UndoPlace {
+    std::filesystem::path home;         // UNDO.DAT and the UNDO folder
+    std::filesystem::path systemFolder; // REGEDIT.EXE, also the working folder of its runs
+    std::function<void()> pump;         // called between polls while REGEDIT.EXE runs
+    std::shared_ptr<Store> store;       // the registry undone; null: the installation's
+};
+
+// A change that was not made or not reversed; what() is the CP932 text of the error box.
+class UndoError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr int kDefaultUndoLimit = 100;
+inline constexpr const char* kUndoListFile = "UNDO.DAT";
+
+class UndoLog {
+public:
+    explicit UndoLog(UndoPlace place);
+
+    const std::vector<UndoEntry>& entries() const { return entries_; }
+    // Most entries kept (OPTION/HIS_2); at least one.
+    void setLimit(int limit);
+    int limit() const { return limit_; }
+
+    // Records a change already made, stamped now, at the top; rows past the limit go with
+    // their undo files; then UNDO.DAT is written. Throws ListFileError when the entry cannot
+    // be stored (the list keeps it) or the file cannot be written.
+    void add(UndoEntry e);
+
+    // Deletes the key `keyPath` of the root `rootName` with its subtree, after exporting it to
+    // a fresh undo file and recording "キーの削除". Throws UndoError, leaving the key, the list
+    // and the files as they were, when the export fails or its file does not hold the key;
+    // throws UndoError after recording when the deletion itself fails.
+    void deleteKey(const std::string& rootName, const std::string& keyPath);
+
+    // Reverses entry `index` and removes it. Throws UndoError and keeps the entry when the
+    // registry refuses the change or the key cannot be restored.
+    void undo(std::size_t index);
+
+    // Removes rows without undoing them; their undo files stay.
+    void remove(std::size_t index);
+    void clear();
+
+    // UNDO.DAT: save throws ListFileError; load replaces the list with the file's rows when it
+    // exists (returns false and leaves the list when it does not), and throws ListFileError,
+    // leaving the list as it was, when the file is not a whole list file.
+    void save() const;
+    bool load();
+    std::filesystem::path listFile() const;
+
+    // The UNDO folder, found without regard to case (created when missing).
+    std::filesystem::path undoFolder() const;
+    // The file a stored undo file name names: only plain names inside the UNDO folder.
+    std::optional<std::filesystem::path> undoFilePath(const std::string& name) const;
+
+    // The text of the question "復元の確認" asked before an undo.
+    static std::string confirmationText(const UndoEntry& e);
+
+private:
+    std::string freshUndoFileName(const std::string& stamp) const;
+    void trimToLimit();
+    void restoreKey(const UndoEntry& e, TRegistry& reg);
+
+    UndoPlace place_;
+    std::vector<UndoEntry> entries_;
+    int limit_ = kDefaultUndoLimit;
+};
+
+} // namespace klv
