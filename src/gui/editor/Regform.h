@@ -90,6 +90,7 @@ private:
     void buildToolBar();
     void buildAddressBar();
     void buildPanes();
+    void buildFunctionPanel();
     void restoreViewState();
     void toggleBar(QWidget* bar, const QString& action, const char* key);
     void buildMenus();

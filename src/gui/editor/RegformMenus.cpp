@@ -1,0 +1,230 @@
+// The editor window's menus and toolbar.
+#include "gui/editor/Regform.h"
+
+#include "core/platform/PlatformFamily.h"
+#include "gui/widgets/FrameHost.h"
+#include "gui/widgets/ImageLists.h"
+#include "gui/widgets/MenuItems.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QToolBar>
+
+namespace klv {
+namespace {
+
+// Each editor window's shortcuts act within that window only, so that several windows do not
+// make them ambiguous.
+QAction* menuItem(QMenu* menu, const QString& caption, const QString& name,
+                  const QKeySequence& shortcut, std::function<void()> handler) {
+    return addMenuItem(menu, caption, name, shortcut, std::move(handler),
+                       Qt::WidgetWithChildrenShortcut);
+}
+
+} // namespace
+
+void TRegform::buildMenus() {
+    FrameHost& f = form1_;
+    auto* reg = new QMenu(QStringLiteral("レジストリ(&R)"), this);
+    reg->setObjectName(QStringLiteral("RegistryMenu"));
+    menuItem(reg, QStringLiteral("編集ウィンドウの新規作成(&N)"), QStringLiteral("NewWindow"),
+             Qt::Key_F9, [&f] { f.N1Click(); });
+    menuItem(reg, QStringLiteral("閉じる(&L)"), QStringLiteral("CloseWindow"), Qt::Key_End, [this] {
+        if (parentWidget())
+            parentWidget()->close();
+        else
+            close();
+    });
+    reg->addSeparator();
+    menuItem(reg, QStringLiteral("レジストリのステータスとバックアップ(&S)"),
+             QStringLiteral("StatusBackup"), Qt::Key_F4, {});
+    QAction* checker = menuItem(reg, QStringLiteral("レジストリチェッカー(&C)"),
+                                QStringLiteral("ScanReg"), {}, [&f] { f.ScanRegClick(); });
+    QAction* fix = menuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの再構築(&F)"),
+                            QStringLiteral("ScanRegFix"), {}, [&f] { f.ScanRegFixClick(); });
+    QAction* restore =
+        menuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの復元(&R)"),
+                 QStringLiteral("ScanRegRestore"), {}, [&f] { f.ScanRegRestoreClick(); });
+    fix->setEnabled(false);
+    restore->setEnabled(false);
+    connect(reg, &QMenu::aboutToShow, this,
+            [&f, checker, fix, restore] { f.updateCheckerItems(checker, fix, restore); });
+    reg->addSeparator();
+    menuItem(reg, QStringLiteral("レジストリ ファイルの取り込み(&I)"), QStringLiteral("Import"), {},
+             {});
+    menuItem(reg, QStringLiteral("レジストリ ファイルの書き出し(&E)"), QStringLiteral("Export"), {},
+             {});
+    menuItem(reg, QStringLiteral("複数のレジストリキーをレジストリファイルに書き出し(&W)"),
+             QStringLiteral("ExportMany"), {}, {});
+    menuItem(reg, QStringLiteral("レジストリデータを詳細なテキストで書き出し(&T)"),
+             QStringLiteral("ExportText"), {}, {});
+    menuItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"),
+             QKeySequence(Qt::CTRL | Qt::Key_P), {});
+    reg->addSeparator();
+    menuItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"),
+             QKeySequence(Qt::ALT | Qt::Key_F4), [&f] { f.ExitClick(); });
+
+    auto* edit = new QMenu(QStringLiteral("編集(&E)"), this);
+    edit->setObjectName(QStringLiteral("EditMenu"));
+    menuItem(edit, QStringLiteral("元に戻す(&U)"), QStringLiteral("Undo"),
+             QKeySequence(Qt::CTRL | Qt::Key_Z), {});
+    edit->addSeparator();
+    QMenu* create = edit->addMenu(QStringLiteral("新規(&N)"));
+    create->setObjectName(QStringLiteral("NewMenu"));
+    menuItem(create, QStringLiteral("キー(&K)"), QStringLiteral("NewKey"), {}, {});
+    create->addSeparator();
+    menuItem(create, QStringLiteral("文字列(&S)"), QStringLiteral("NewString"), {}, {});
+    menuItem(create, QStringLiteral("数値（DWORD値）(&D)"), QStringLiteral("NewDword"), {}, {});
+    menuItem(create, QStringLiteral("バイナリ(&B)"), QStringLiteral("NewBinary"), {}, {});
+    menuItem(create, QStringLiteral("拡張文字列(&E)"), QStringLiteral("NewExpandString"), {}, {});
+    menuItem(create, QStringLiteral("マルチ文字列(&M)"), QStringLiteral("NewMultiString"), {}, {});
+    menuItem(edit, QStringLiteral("修正(&M)"), QStringLiteral("Modify"), {}, {});
+    menuItem(edit, QStringLiteral("名前の変更(&R)"), QStringLiteral("Rename"), Qt::Key_F2, {});
+    menuItem(edit, QStringLiteral("削除(&D)"), QStringLiteral("Delete"),
+             QKeySequence(Qt::CTRL | Qt::Key_Delete), {});
+    edit->addSeparator();
+    menuItem(edit, QStringLiteral("キー名をクリップボードにコピー(&L)"),
+             QStringLiteral("CopyKeyName"), {}, {});
+    menuItem(edit, QStringLiteral("名前をクリップボードにコピー(&V)"), QStringLiteral("CopyName"),
+             {}, {});
+    menuItem(edit, QStringLiteral("データをクリップボードにコピー(&A)"), QStringLiteral("CopyData"),
+             {}, {});
+    edit->addSeparator();
+    menuItem(edit, QStringLiteral("切り取り(&T)"), QStringLiteral("CutValue"),
+             QKeySequence(Qt::CTRL | Qt::Key_X), {});
+    menuItem(edit, QStringLiteral("コピー(&C)"), QStringLiteral("CopyValue"),
+             QKeySequence(Qt::CTRL | Qt::Key_C), {});
+    menuItem(edit, QStringLiteral("貼り付け(&P)"), QStringLiteral("PasteValue"),
+             QKeySequence(Qt::CTRL | Qt::Key_V), {});
+    menuItem(edit, QStringLiteral("クイックビューワ(&Q)"), QStringLiteral("QuickViewer"), {}, {});
+    edit->addSeparator();
+    menuItem(edit, QStringLiteral("お気に入りに追加(&F)"), QStringLiteral("AddFavorite"), {}, {});
+    edit->addSeparator();
+    menuItem(edit, QStringLiteral("読みとり専用(&O)"), QStringLiteral("ReadOnly"), {}, {});
+
+    auto* search = new QMenu(QStringLiteral("検索(&S)"), this);
+    search->setObjectName(QStringLiteral("SearchMenu"));
+    menuItem(search, QStringLiteral("検索(&S)"), QStringLiteral("Search"),
+             QKeySequence(Qt::CTRL | Qt::Key_F), {});
+    QAction* quick = menuItem(search, QStringLiteral("クイックサーチ(&Q)"),
+                              QStringLiteral("QuickSearch"), {}, {});
+    menuItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"),
+             QKeySequence(Qt::CTRL | Qt::Key_R), {});
+    search->addSeparator();
+    menuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {},
+             {});
+    menuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
+             QStringLiteral("ChangeTracking"), {}, {});
+    connect(search, &QMenu::aboutToShow, this, [quick] {
+        if (isNtFamily())
+            quick->setEnabled(false);
+    });
+
+    auto* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
+    script->setObjectName(QStringLiteral("ScriptMenu"));
+    menuItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3, {});
+    menuItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {},
+             {});
+    menuItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {}, {});
+    menuItem(script, QStringLiteral("QB スクリプトエディタ(&S)"), QStringLiteral("ScriptEditor"),
+             QKeySequence(Qt::CTRL | Qt::Key_S), {});
+
+    auto* view = new QMenu(QStringLiteral("表示(&V)"), this);
+    view->setObjectName(QStringLiteral("ViewMenu"));
+    menuItem(view, QStringLiteral("選択しているキーのサブキーをすべて展開(&T)"),
+             QStringLiteral("ExpandAll"), {}, [this] { ExpandAllClick(); });
+    menuItem(view, QStringLiteral("ツリーをすべて折り畳む(&O)"), QStringLiteral("CollapseAll"), {},
+             [this] { CollapseAllClick(); });
+    view->addSeparator();
+    menuItem(view, QStringLiteral("元に戻すリストの表示(&R)"), QStringLiteral("ShowUndoList"), {},
+             [this] { showPanelTab(0); });
+    menuItem(view, QStringLiteral("お気に入りリストの表示(&F)"), QStringLiteral("ShowFavorites"),
+             {}, [this] { showPanelTab(1); });
+    menuItem(view, QStringLiteral("アクセス履歴リストの表示(&H)"), QStringLiteral("ShowHistory"),
+             {}, [this] { showPanelTab(2); });
+    view->addSeparator();
+    menuItem(view, QStringLiteral("横ならびのアイコン(&B)"), QStringLiteral("StyleLargeIcons"), {},
+             {});
+    menuItem(view, QStringLiteral("縦ならびのアイコン(&S)"), QStringLiteral("StyleSmallIcons"), {},
+             {});
+    menuItem(view, QStringLiteral("一覧(&L)"), QStringLiteral("StyleList"), {}, {});
+    menuItem(view, QStringLiteral("レポート(&P)"), QStringLiteral("StyleReport"), {}, {});
+    view->addSeparator();
+    menuItem(view, QStringLiteral("バリューホルダービューワ(&V)"),
+             QStringLiteral("ShowValueHolder"), {}, [this] { showPanelTab(3); });
+    menuItem(view, QStringLiteral("バリューホルダーのクリア(&V)"),
+             QStringLiteral("ClearValueHolder"), {}, {});
+
+    auto* options = new QMenu(QStringLiteral("オプション(&O)"), this);
+    options->setObjectName(QStringLiteral("OptionMenu"));
+    menuItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8, {});
+    menuItem(options, QStringLiteral("ツールバーのカスタマイズ(&C)"),
+             QStringLiteral("CustomizeToolbar"), {}, {});
+    menuItem(options, QStringLiteral("ショートカットキーのカスタマイズ(&M)"),
+             QStringLiteral("CustomizeShortcuts"), {}, {});
+    options->addSeparator();
+    menuItem(options, QStringLiteral("アクセス履歴の記録を一時停止(&O)"),
+             QStringLiteral("PauseHistory"), {}, {});
+    options->addSeparator();
+    menuItem(options, QStringLiteral("ツールバー(&T)"), QStringLiteral("ToolBarToggle"), {},
+             [this] { ToolBarClick(); })
+        ->setCheckable(true);
+    menuItem(options, QStringLiteral("ステータスバー(&S)"), QStringLiteral("StatusBarToggle"), {},
+             {});
+    menuItem(options, QStringLiteral("アドレスバー(&A)"), QStringLiteral("AddressBarToggle"), {},
+             [this] { AddressBarClick(); })
+        ->setCheckable(true);
+    QAction* panel =
+        menuItem(options, QStringLiteral("ファンクションパネル(&F)"),
+                 QStringLiteral("FunctionPanel"), {}, [this] { FunctionPanelClick(); });
+    panel->setCheckable(true);
+    panel->setChecked(true);
+    options->addSeparator();
+    menuItem(options, QStringLiteral("レジストリツリービューのフォントの指定(&N)"),
+             QStringLiteral("TreeFont"), {}, {});
+    menuItem(options, QStringLiteral("バリューリストビューのフォントの指定(&U)"),
+             QStringLiteral("ListFont"), {}, {});
+    menuItem(options, QStringLiteral("レジストリツリー境界の変更(&K)"),
+             QStringLiteral("TreeBoundary"), {}, {});
+    menuItem(options, QStringLiteral("ファンクションパネル境界の変更(&H)"),
+             QStringLiteral("PanelBoundary"), {}, {});
+    options->addSeparator();
+    menuItem(options, QStringLiteral("バリューリストのみ最新の情報に更新(&V)"),
+             QStringLiteral("RefreshList"), {}, [this] { RefreshListClick(); });
+    menuItem(options, QStringLiteral("最新の情報に更新(&R)"), QStringLiteral("Refresh"), Qt::Key_F5,
+             [this] { RefreshClick(); });
+
+    menus_ = {reg, edit, search, script, view, options};
+}
+
+void TRegform::buildToolBar() {
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(16, 16));
+    auto add = [this](const QString& name, ImageLists::ToolImage image) {
+        for (QMenu* m : menus_)
+            for (QAction* a : m->findChildren<QAction*>())
+                if (a->objectName() == name) {
+                    a->setIcon(ImageLists::toolImage(image));
+                    ToolBar1->addAction(a);
+                    return;
+                }
+    };
+    add(QStringLiteral("NewWindow"), ImageLists::ToolImage::NewWindow);
+    ToolBar1->addSeparator();
+    add(QStringLiteral("NewKey"), ImageLists::ToolImage::NewKey);
+    add(QStringLiteral("Delete"), ImageLists::ToolImage::Delete);
+    add(QStringLiteral("Rename"), ImageLists::ToolImage::Rename);
+    ToolBar1->addSeparator();
+    add(QStringLiteral("Search"), ImageLists::ToolImage::Search);
+    add(QStringLiteral("Export"), ImageLists::ToolImage::Export);
+    add(QStringLiteral("Import"), ImageLists::ToolImage::Import);
+    add(QStringLiteral("Print"), ImageLists::ToolImage::Print);
+    ToolBar1->addSeparator();
+    add(QStringLiteral("ExpandAll"), ImageLists::ToolImage::ExpandAll);
+    add(QStringLiteral("CollapseAll"), ImageLists::ToolImage::CollapseAll);
+    add(QStringLiteral("Refresh"), ImageLists::ToolImage::Refresh);
+    add(QStringLiteral("FunctionPanel"), ImageLists::ToolImage::FunctionPanel);
+}
+
+} // namespace klv
