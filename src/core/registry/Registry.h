@@ -101,6 +101,7 @@ public:
     std::optional<KeyId> CurrentKeyId() const { return key_; }
     bool CurrentKeyWritable() const { return key_ && writable_; }
     Store& store() { return *store_; }
+    const std::shared_ptr<Store>& sharedStore() const { return store_; }
 
 private:
     struct Target {

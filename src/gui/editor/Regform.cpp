@@ -21,10 +21,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QToolBar>
@@ -110,10 +112,16 @@ TRegform::TRegform(FrameHost& form1, QWidget* parent)
         "QLabel { background: #0000A8; color: white; font-weight: bold; padding: 10px; }"));
     Panel1->hide();
 
+    SettingsFile& s = form1_.settings();
+    restoreFonts("RegView", "Font_L", "Font_R");
     restoreViewState();
+    historyPaused_ = s.readBool("OPTION", "SAVE", true) && s.readBool("VIEW", "STOP", false);
     addRootNodes();
-    // A new window starts on the first root.
-    if (TreeView1->topLevelItemCount() > 0)
+    // A new window starts on the key the last one closed on (OACS), else on the first root.
+    const std::string remembered = s.readString("OPTION", "OACS_PASS");
+    if (s.readBool("OPTION", "OACS", false) && !remembered.empty())
+        NavigateTo(toQString(remembered));
+    else if (TreeView1->topLevelItemCount() > 0)
         TreeView1->setCurrentItem(TreeView1->topLevelItem(0));
     ComboBox1->setEditText(QString());
 }
@@ -176,7 +184,9 @@ void TRegform::buildPanes() {
     ValueModel = new QStandardItemModel(0, 3, this);
     ValueModel->setHorizontalHeaderLabels(
         {QStringLiteral("名前"), QStringLiteral("データ"), QStringLiteral("種類")});
-    ListView1 = new QTreeView(Splitter1);
+    ValueStack = new QStackedWidget(Splitter1);
+    ValueStack->setObjectName(QStringLiteral("ValueStack"));
+    ListView1 = new QTreeView(ValueStack);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setModel(ValueModel);
     ListView1->setRootIsDecorated(false);
@@ -188,8 +198,15 @@ void TRegform::buildPanes() {
     ListView1->header()->resizeSection(1, 260);
     ListView1->viewport()->setMouseTracking(true);
     ListView1->viewport()->installEventFilter(this);
+    ValueIcons = new QListView(ValueStack);
+    ValueIcons->setObjectName(QStringLiteral("ValueIcons"));
+    ValueIcons->setModel(ValueModel);
+    ValueIcons->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ValueIcons->setSelectionModel(ListView1->selectionModel());
+    ValueStack->addWidget(ListView1);
+    ValueStack->addWidget(ValueIcons);
     Splitter1->addWidget(TreeView1);
-    Splitter1->addWidget(ListView1);
+    Splitter1->addWidget(ValueStack);
     Splitter1->setStretchFactor(1, 1);
     Splitter1->setSizes({240, 480});
 
@@ -331,7 +348,7 @@ bool TRegform::fillValueList(RootHandle root, const std::string& subPath, bool r
 
 void TRegform::addHistoryRow(const QString& location) {
     SettingsFile& s = form1_.settings();
-    if (s.readBool("OPTION", "SAVE", true) && s.readBool("VIEW", "STOP", false))
+    if (historyPaused_)
         return;
     auto* row = new QTreeWidgetItem;
     row->setText(0, toQString(listTimeTextNow()));
@@ -510,6 +527,7 @@ void TRegform::FormActivate() {
         ComboBox1->addItem(toQString(s));
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(text);
+    restoreActivationSettings();
     // The list again for the caption's key, which may have changed meanwhile.
     runGuarded(this, [&] {
         const auto cp = toCp932(caption_);
@@ -522,11 +540,7 @@ void TRegform::FormActivate() {
 }
 
 void TRegform::closeEvent(QCloseEvent* e) {
-    runGuarded(this, [&] {
-        SettingsFile& s = form1_.settings();
-        if (s.readBool("OPTION", "SAVE", true) && PageControl1->isVisible())
-            s.writeInt("VIEW", "VIEW_H", PageControl1->height());
-    });
+    runGuarded(this, [&] { saveClosingSettings(); });
     std::vector<std::string> list;
     for (const QString& s : addressHistory())
         if (auto cp = toCp932(s))

@@ -2,12 +2,17 @@
 // The registry editor window: the key tree, filled as keys are expanded, beside the value list
 // of the selected key, with the address bar above and the function panel below.
 #include "core/registry/Registry.h"
+#include "core/undo/UndoLog.h"
 
 #include <QString>
 #include <QWidget>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
+class QAction;
+class QListView;
+class QStackedWidget;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -24,6 +29,9 @@ namespace klv {
 
 class FrameHost;
 
+// The value list's four looks.
+enum class ViewStyle { LargeIcons, SmallIcons, List, Report };
+
 class TRegform : public QWidget {
     Q_OBJECT
 public:
@@ -39,7 +47,9 @@ public:
     QComboBox* ComboBox1 = nullptr; // address bar
     QPushButton* Button1 = nullptr; // "移動"
     QTreeWidget* TreeView1 = nullptr;
-    QTreeView* ListView1 = nullptr; // value list
+    QTreeView* ListView1 = nullptr;  // value list (report)
+    QListView* ValueIcons = nullptr; // the value list's icon and list looks
+    QStackedWidget* ValueStack = nullptr;
     QStandardItemModel* ValueModel = nullptr;
     QTabWidget* PageControl1 = nullptr; // function panel
     QTreeWidget* ListView2 = nullptr;   // undo log
@@ -47,6 +57,7 @@ public:
     QTreeWidget* ListView4 = nullptr;   // access history
     QTreeWidget* ListView5 = nullptr;   // value holder
     QLabel* Panel1 = nullptr;           // waiting panel
+    QMenu* ListPopup = nullptr;         // popup menu of the panel lists
 
     // The key path text of the selected key ("マイコンピュータ" before the first selection).
     QString caption() const { return caption_; }
@@ -60,19 +71,42 @@ public:
     // Address bar navigation (names without regard to case).
     void NavigateFromAddress(const QString& keyPathText);
 
+    // The undo log of this window (shared with the other windows through UNDO.DAT).
+    UndoLog& undoLog() { return *undoLog_; }
+    // Records a change this window made; an "I/O Error" box when it cannot be stored.
+    void AddUndo(UndoEntry e);
+    // Deletes a key after exporting it to an undo file; an error box and false when the key
+    // was kept.
+    bool DeleteKeyWithUndo(const std::string& rootName, const std::string& keyPath);
+
+    bool readOnlyMode() const { return readOnlyMode_; }
+    ViewStyle viewStyle() const { return viewStyle_; }
+    bool historyPaused() const { return historyPaused_; }
+
     // Handlers.
     void FormShow();
     void FormActivate();
     void Button1Click();
     void TreeView1Expanding(QTreeWidgetItem* node);
     void TreeView1Change(QTreeWidgetItem* node);
-    void RefreshClick();       // 最新の情報に更新(&R)
-    void RefreshListClick();   // バリューリストのみ最新の情報に更新(&V)
-    void ExpandAllClick();     // 選択しているキーのサブキーをすべて展開(&T)
-    void CollapseAllClick();   // ツリーをすべて折り畳む(&O)
-    void FunctionPanelClick(); // ファンクションパネル(&F)
-    void ToolBarClick();       // ツールバー(&T)
-    void AddressBarClick();    // アドレスバー(&A)
+    void RefreshClick();        // 最新の情報に更新(&R)
+    void RefreshListClick();    // バリューリストのみ最新の情報に更新(&V)
+    void ExpandAllClick();      // 選択しているキーのサブキーをすべて展開(&T)
+    void CollapseAllClick();    // ツリーをすべて折り畳む(&O)
+    void FunctionPanelClick();  // ファンクションパネル(&F)
+    void ToolBarClick();        // ツールバー(&T)
+    void AddressBarClick();     // アドレスバー(&A)
+    void UndoClick();           // 元に戻す(&U)
+    void ListView2DblClick();   // undo of the selected entry
+    void ListDeleteItemClick(); // 選択しているリスト項目の削除(&D)
+    void ListClearClick();      // リストをすべてクリア(&C)
+    void ReadOnlyClick();       // 読みとり専用(&O)
+    void ViewStyleClick(ViewStyle style);
+    void PauseHistoryClick();  // アクセス履歴の記録を一時停止(&O)
+    void TreeFontClick();      // レジストリツリービューのフォントの指定(&N)
+    void ListFontClick();      // バリューリストビューのフォントの指定(&U)
+    void TreeBoundaryClick();  // レジストリツリー境界の変更(&K)
+    void PanelBoundaryClick(); // ファンクションパネル境界の変更(&H)
     // Shows the function panel when hidden and brings tab `index` to the front.
     void showPanelTab(int index);
 
@@ -92,6 +126,18 @@ private:
     void buildPanes();
     void buildFunctionPanel();
     void restoreViewState();
+    void restoreFonts(const char* section, const char* treeKey, const char* listKey);
+    void restoreActivationSettings();
+    void saveClosingSettings();
+    void setReadOnlyMode(bool on);
+    void showAccessState();
+    void layoutToolBar(bool customised);
+    QAction* findMenuAction(const QString& name) const;
+    void fillUndoList();
+    void loadPanelLists();
+    void savePanelLists();
+    void saveListView(QTreeWidget* list);
+    std::filesystem::path listFilePath(const char* name) const;
     void toggleBar(QWidget* bar, const QString& action, const char* key);
     void buildMenus();
     void addRootNodes();
@@ -116,6 +162,12 @@ private:
     QSplitter* Splitter1 = nullptr; // tree | list
     QSplitter* Splitter2 = nullptr; // panes / function panel
     std::vector<QMenu*> menus_;
+    std::vector<QAction*> toolButtons_; // default order; null for a separator
+    std::unique_ptr<UndoLog> undoLog_;
+    bool readOnlyMode_ = false;
+    bool historyPaused_ = false;
+    bool favoritesChanged_ = false;
+    ViewStyle viewStyle_ = ViewStyle::Report;
     QString caption_;
     int subKeyReads_ = 0;
     bool navigating_ = false;

@@ -1,15 +1,63 @@
 // The function panel below the editor window's panes: the undo log, favorites, access history
-// and value holder lists.
+// and value holder lists, their list files and their popup menu.
 #include "gui/editor/Regform.h"
 
+#include "core/lists/ListFile.h"
+#include "core/platform/Folders.h"
+#include "core/settings/SettingsFile.h"
+#include "gui/widgets/DialogService.h"
+#include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
+#include "gui/widgets/MenuItems.h"
+#include "gui/widgets/TextBridge.h"
+#include "gui/widgets/WaitCursor.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QHeaderView>
+#include <QMenu>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTreeWidget>
 
 namespace klv {
+namespace {
+
+constexpr int kRowImageRole = Qt::UserRole; // the row's image index, kept for its list file
+
+// The list file of each panel tab, in tab order.
+constexpr const char* kListFiles[] = {"UNDO.DAT", "FAVORITE.DAT", "HISTRY.DAT", "VALUE.DAT"};
+
+QTreeWidgetItem* rowItem(const ListRow& r) {
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, toQString(r.caption));
+    for (std::size_t i = 0; i < r.subItems.size(); ++i)
+        item->setText(static_cast<int>(i) + 1, toQString(r.subItems[i]));
+    item->setData(0, kRowImageRole, r.image);
+    item->setIcon(0, ImageLists::sharedImage(r.image));
+    return item;
+}
+
+std::vector<ListRow> rowsOf(const QTreeWidget* list) {
+    std::vector<ListRow> rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = list->topLevelItem(i);
+        ListRow r;
+        r.image = item->data(0, kRowImageRole).toInt();
+        r.caption = toCp932(item->text(0)).value_or(std::string());
+        for (int c = 1; c < list->columnCount(); ++c)
+            r.subItems.push_back(toCp932(item->text(c)).value_or(std::string()));
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+void showListFileError(QWidget* parent, const std::exception& e) {
+    DialogService::instance().message(parent, QString::fromLatin1(kListFileErrorCaption),
+                                      toQString(e.what()), MsgIcon::Error, MsgButtons::Ok);
+}
+
+} // namespace
 
 void TRegform::buildFunctionPanel() {
     PageControl1 = new QTabWidget(Splitter2);
@@ -24,6 +72,9 @@ void TRegform::buildFunctionPanel() {
         l->setRootIsDecorated(false);
         l->setUniformRowHeights(true);
         l->setIconSize(QSize(16, 16));
+        l->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(l, &QWidget::customContextMenuRequested, this,
+                [this, l](const QPoint& at) { ListPopup->popup(l->viewport()->mapToGlobal(at)); });
         PageControl1->addTab(l, icon, tab);
         return l;
     };
@@ -46,6 +97,215 @@ void TRegform::buildFunctionPanel() {
         QStringLiteral("バリューホルダー"), ImageLists::sharedImage(ImageLists::ImgValueHolder));
     ListView4->header()->resizeSection(0, 150);
     ListView2->header()->resizeSection(0, 150);
+    // The undo list is read only and keeps its order: newest first.
+    ListView2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView2->setSortingEnabled(false);
+    ListView2->header()->setSectionsClickable(false);
+    connect(ListView2, &QTreeWidget::itemDoubleClicked, this,
+            [this] { runGuarded(this, [this] { ListView2DblClick(); }); });
+
+    ListPopup = new QMenu(this);
+    ListPopup->setObjectName(QStringLiteral("ListPopup"));
+    auto item = [this](const QString& caption, const QString& name, void (TRegform::*handler)()) {
+        QAction* a = ListPopup->addAction(caption);
+        a->setObjectName(name);
+        if (handler)
+            connect(a, &QAction::triggered, this,
+                    [this, handler] { runGuarded(this, [this, handler] { (this->*handler)(); }); });
+        else
+            a->setEnabled(false); // the options dialog comes with its own window
+        return a;
+    };
+    item(QStringLiteral("選択しているリスト項目の削除(&D)"), QStringLiteral("ListDeleteItem"),
+         &TRegform::ListDeleteItemClick);
+    item(QStringLiteral("リストをすべてクリア(&C)"), QStringLiteral("ListClear"),
+         &TRegform::ListClearClick);
+    ListPopup->addSeparator();
+    item(QStringLiteral("オプション(&O)"), QStringLiteral("ListOptions"), nullptr);
+
+    UndoPlace place;
+    place.home = programFolder();
+    place.systemFolder = systemFolder();
+    place.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
+    place.store = reg_->sharedStore();
+    undoLog_ = std::make_unique<UndoLog>(std::move(place));
+}
+
+// --- undo ---------------------------------------------------------------------------------------
+
+void TRegform::fillUndoList() {
+    ListView2->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const UndoEntry& e : undoLog_->entries())
+        items.append(rowItem(toListRow(e)));
+    ListView2->addTopLevelItems(items);
+}
+
+void TRegform::AddUndo(UndoEntry e) {
+    undoLog_->setLimit(form1_.settings().readInt("OPTION", "HIS_2", kDefaultUndoLimit));
+    try {
+        undoLog_->add(std::move(e));
+    } catch (const ListFileError& err) {
+        fillUndoList();
+        showListFileError(this, err);
+        return;
+    }
+    fillUndoList();
+}
+
+bool TRegform::DeleteKeyWithUndo(const std::string& rootName, const std::string& keyPath) {
+    undoLog_->setLimit(form1_.settings().readInt("OPTION", "HIS_2", kDefaultUndoLimit));
+    bool deleted = false;
+    {
+        WaitCursor wait;
+        try {
+            undoLog_->deleteKey(rootName, keyPath);
+            deleted = true;
+        } catch (const ListFileError& err) {
+            fillUndoList();
+            showListFileError(this, err);
+            return false;
+        } catch (const UndoError& err) {
+            fillUndoList();
+            showError(this, toQString(err.what()));
+            return false;
+        }
+    }
+    fillUndoList();
+    return deleted;
+}
+
+void TRegform::UndoClick() {
+    if (readOnlyMode_)
+        return;
+    PageControl1->setCurrentWidget(ListView2);
+    if (ListView2->topLevelItemCount() == 0)
+        return;
+    ListView2->setCurrentItem(ListView2->topLevelItem(0));
+    ListView2DblClick();
+}
+
+void TRegform::ListView2DblClick() {
+    if (readOnlyMode_)
+        return;
+    QTreeWidgetItem* item = ListView2->currentItem();
+    if (!item)
+        return;
+    const auto index = static_cast<std::size_t>(ListView2->indexOfTopLevelItem(item));
+    if (index >= undoLog_->entries().size())
+        return;
+    QString question = toQString(UndoLog::confirmationText(undoLog_->entries()[index]));
+    question.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (DialogService::instance().message(nullptr, QStringLiteral("復元の確認"), question,
+                                          MsgIcon::Question, MsgButtons::YesNo) != MsgAnswer::Yes)
+        return;
+    try {
+        WaitCursor wait;
+        undoLog_->undo(index);
+    } catch (const UndoError& err) {
+        fillUndoList();
+        showError(this, toQString(err.what()));
+        return;
+    }
+    fillUndoList();
+    RefreshClick();
+}
+
+// --- the lists' popup menu and files ----------------------------------------------------------
+
+void TRegform::ListDeleteItemClick() {
+    auto* list = qobject_cast<QTreeWidget*>(PageControl1->currentWidget());
+    if (!list || !list->currentItem())
+        return;
+    if (!askYesNo(this, QStringLiteral("削除の確認"),
+                  QStringLiteral("選択している項目を削除します。よろしいですか。")))
+        return;
+    if (list == ListView2) {
+        undoLog_->remove(static_cast<std::size_t>(list->indexOfTopLevelItem(list->currentItem())));
+        fillUndoList();
+    } else {
+        delete list->currentItem();
+    }
+    saveListView(list);
+}
+
+void TRegform::ListClearClick() {
+    auto* list = qobject_cast<QTreeWidget*>(PageControl1->currentWidget());
+    if (!list)
+        return;
+    if (!askYesNo(this, QStringLiteral("削除の確認"),
+                  QStringLiteral("リスト内のすべての項目を削除します。よろしいですか。")))
+        return;
+    if (list == ListView2) {
+        undoLog_->clear();
+        fillUndoList();
+    } else {
+        list->clear();
+    }
+    saveListView(list);
+}
+
+// Writes one panel list to its file; the undo list through the log.
+void TRegform::saveListView(QTreeWidget* list) {
+    const int tab = PageControl1->indexOf(list);
+    if (tab < 0 || tab >= static_cast<int>(std::size(kListFiles)))
+        return;
+    if (list == ListView3)
+        favoritesChanged_ = true;
+    try {
+        if (list == ListView2)
+            undoLog_->save();
+        else
+            saveListFile(listFilePath(kListFiles[tab]), rowsOf(list));
+        if (list == ListView3)
+            favoritesChanged_ = false;
+    } catch (const ListFileError& err) {
+        showListFileError(this, err);
+    }
+}
+
+std::filesystem::path TRegform::listFilePath(const char* name) const {
+    const auto home = programFolder();
+    return findNoCase(home, name).value_or(home / name);
+}
+
+// The lists as the other windows left them in their files; a list whose file is missing keeps
+// what it shows.
+void TRegform::loadPanelLists() {
+    auto loadInto = [this](QTreeWidget* list, const char* name) {
+        const auto file = listFilePath(name);
+        std::error_code ec;
+        if (!std::filesystem::exists(file, ec))
+            return;
+        try {
+            const std::vector<ListRow> rows = loadListFile(file);
+            list->clear();
+            QList<QTreeWidgetItem*> items;
+            for (const ListRow& r : rows)
+                items.append(rowItem(r));
+            list->addTopLevelItems(items);
+        } catch (const ListFileError& err) {
+            showListFileError(this, err);
+        }
+    };
+    loadInto(ListView4, kListFiles[2]);
+    try {
+        if (undoLog_->load())
+            fillUndoList();
+    } catch (const ListFileError& err) {
+        showListFileError(this, err);
+    }
+    loadInto(ListView3, kListFiles[1]);
+    if (form1_.settings().readBool("VH", "SAVE", true))
+        loadInto(ListView5, kListFiles[3]);
+}
+
+// At closing: the access history and the undo list always, the favorites when changed.
+void TRegform::savePanelLists() {
+    saveListView(ListView4);
+    saveListView(ListView2);
+    if (favoritesChanged_)
+        saveListView(ListView3);
 }
 
 } // namespace klv

@@ -2,13 +2,16 @@
 #include "gui/editor/Regform.h"
 
 #include "core/platform/PlatformFamily.h"
+#include "core/settings/SettingsFile.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QMenu>
 #include <QToolBar>
+#include <algorithm>
 
 namespace klv {
 namespace {
@@ -67,7 +70,7 @@ void TRegform::buildMenus() {
     auto* edit = new QMenu(QStringLiteral("編集(&E)"), this);
     edit->setObjectName(QStringLiteral("EditMenu"));
     menuItem(edit, QStringLiteral("元に戻す(&U)"), QStringLiteral("Undo"),
-             QKeySequence(Qt::CTRL | Qt::Key_Z), {});
+             QKeySequence(Qt::CTRL | Qt::Key_Z), [this] { UndoClick(); });
     edit->addSeparator();
     QMenu* create = edit->addMenu(QStringLiteral("新規(&N)"));
     create->setObjectName(QStringLiteral("NewMenu"));
@@ -100,7 +103,9 @@ void TRegform::buildMenus() {
     edit->addSeparator();
     menuItem(edit, QStringLiteral("お気に入りに追加(&F)"), QStringLiteral("AddFavorite"), {}, {});
     edit->addSeparator();
-    menuItem(edit, QStringLiteral("読みとり専用(&O)"), QStringLiteral("ReadOnly"), {}, {});
+    menuItem(edit, QStringLiteral("読みとり専用(&O)"), QStringLiteral("ReadOnly"), {}, [this] {
+        ReadOnlyClick();
+    })->setCheckable(true);
 
     auto* search = new QMenu(QStringLiteral("検索(&S)"), this);
     search->setObjectName(QStringLiteral("SearchMenu"));
@@ -143,12 +148,22 @@ void TRegform::buildMenus() {
     menuItem(view, QStringLiteral("アクセス履歴リストの表示(&H)"), QStringLiteral("ShowHistory"),
              {}, [this] { showPanelTab(2); });
     view->addSeparator();
-    menuItem(view, QStringLiteral("横ならびのアイコン(&B)"), QStringLiteral("StyleLargeIcons"), {},
-             {});
-    menuItem(view, QStringLiteral("縦ならびのアイコン(&S)"), QStringLiteral("StyleSmallIcons"), {},
-             {});
-    menuItem(view, QStringLiteral("一覧(&L)"), QStringLiteral("StyleList"), {}, {});
-    menuItem(view, QStringLiteral("レポート(&P)"), QStringLiteral("StyleReport"), {}, {});
+    auto* styles = new QActionGroup(view);
+    const struct {
+        const char* caption;
+        const char* name;
+        ViewStyle style;
+    } styleItems[] = {{"横ならびのアイコン(&B)", "StyleLargeIcons", ViewStyle::LargeIcons},
+                      {"縦ならびのアイコン(&S)", "StyleSmallIcons", ViewStyle::SmallIcons},
+                      {"一覧(&L)", "StyleList", ViewStyle::List},
+                      {"レポート(&P)", "StyleReport", ViewStyle::Report}};
+    for (const auto& item : styleItems) {
+        QAction* a = menuItem(view, QString::fromUtf8(item.caption), QString::fromLatin1(item.name),
+                              {}, [this, style = item.style] { ViewStyleClick(style); });
+        a->setCheckable(true);
+        a->setChecked(item.style == ViewStyle::Report);
+        styles->addAction(a);
+    }
     view->addSeparator();
     menuItem(view, QStringLiteral("バリューホルダービューワ(&V)"),
              QStringLiteral("ShowValueHolder"), {}, [this] { showPanelTab(3); });
@@ -164,13 +179,15 @@ void TRegform::buildMenus() {
              QStringLiteral("CustomizeShortcuts"), {}, {});
     options->addSeparator();
     menuItem(options, QStringLiteral("アクセス履歴の記録を一時停止(&O)"),
-             QStringLiteral("PauseHistory"), {}, {});
+             QStringLiteral("PauseHistory"), {}, [this] { PauseHistoryClick(); })
+        ->setCheckable(true);
     options->addSeparator();
     menuItem(options, QStringLiteral("ツールバー(&T)"), QStringLiteral("ToolBarToggle"), {},
              [this] { ToolBarClick(); })
         ->setCheckable(true);
     menuItem(options, QStringLiteral("ステータスバー(&S)"), QStringLiteral("StatusBarToggle"), {},
-             {});
+             [&f] { f.StatusBar1Click(); })
+        ->setCheckable(true);
     menuItem(options, QStringLiteral("アドレスバー(&A)"), QStringLiteral("AddressBarToggle"), {},
              [this] { AddressBarClick(); })
         ->setCheckable(true);
@@ -181,13 +198,13 @@ void TRegform::buildMenus() {
     panel->setChecked(true);
     options->addSeparator();
     menuItem(options, QStringLiteral("レジストリツリービューのフォントの指定(&N)"),
-             QStringLiteral("TreeFont"), {}, {});
+             QStringLiteral("TreeFont"), {}, [this] { TreeFontClick(); });
     menuItem(options, QStringLiteral("バリューリストビューのフォントの指定(&U)"),
-             QStringLiteral("ListFont"), {}, {});
+             QStringLiteral("ListFont"), {}, [this] { ListFontClick(); });
     menuItem(options, QStringLiteral("レジストリツリー境界の変更(&K)"),
-             QStringLiteral("TreeBoundary"), {}, {});
+             QStringLiteral("TreeBoundary"), {}, [this] { TreeBoundaryClick(); });
     menuItem(options, QStringLiteral("ファンクションパネル境界の変更(&H)"),
-             QStringLiteral("PanelBoundary"), {}, {});
+             QStringLiteral("PanelBoundary"), {}, [this] { PanelBoundaryClick(); });
     options->addSeparator();
     menuItem(options, QStringLiteral("バリューリストのみ最新の情報に更新(&V)"),
              QStringLiteral("RefreshList"), {}, [this] { RefreshListClick(); });
@@ -201,30 +218,111 @@ void TRegform::buildToolBar() {
     ToolBar1 = new QToolBar(this);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setIconSize(QSize(16, 16));
-    auto add = [this](const QString& name, ImageLists::ToolImage image) {
-        for (QMenu* m : menus_)
-            for (QAction* a : m->findChildren<QAction*>())
-                if (a->objectName() == name) {
-                    a->setIcon(ImageLists::toolImage(image));
-                    ToolBar1->addAction(a);
-                    return;
-                }
+    using T = ImageLists::ToolImage;
+    // The buttons in their default order; a null entry is a separator. They are numbered
+    // ToolButton1, ToolButton2, ... in this order, the names the customised toolbar uses.
+    const std::pair<const char*, T> buttons[] = {
+        {"NewWindow", T::NewWindow},
+        {"CloseWindow", T::CloseWindow},
+        {nullptr, T::Count},
+        {"NewKey", T::NewKey},
+        {"NewString", T::NewString},
+        {"NewDword", T::NewDword},
+        {"NewBinary", T::NewBinary},
+        {"Modify", T::Modify},
+        {"Delete", T::Delete},
+        {"Rename", T::Rename},
+        {nullptr, T::Count},
+        {"CutValue", T::Cut},
+        {"CopyValue", T::Copy},
+        {"PasteValue", T::Paste},
+        {"CopyKeyName", T::CopyKeyName},
+        {nullptr, T::Count},
+        {"Search", T::Search},
+        {"QuickSearch", T::QuickSearch},
+        {"Replace", T::Replace},
+        {"OrphanSearch", T::OrphanSearch},
+        {"ChangeTracking", T::ChangeTracking},
+        {nullptr, T::Count},
+        {"Import", T::Import},
+        {"Export", T::Export},
+        {"Print", T::Print},
+        {"StatusBackup", T::StatusBackup},
+        {nullptr, T::Count},
+        {"ScriptRun", T::ScriptRun},
+        {"ScriptEditor", T::ScriptEdit},
+        {nullptr, T::Count},
+        {"ExpandAll", T::ExpandAll},
+        {"CollapseAll", T::CollapseAll},
+        {"Refresh", T::Refresh},
+        {nullptr, T::Count},
+        {"StyleLargeIcons", T::ViewLargeIcons},
+        {"StyleSmallIcons", T::ViewSmallIcons},
+        {"StyleList", T::ViewList},
+        {"StyleReport", T::ViewReport},
+        {nullptr, T::Count},
+        {"ReadOnly", T::ReadOnlyOff},
+        {"FunctionPanel", T::FunctionPanel},
+        {"Options", T::Options},
+        {"Exit", T::Exit},
     };
-    add(QStringLiteral("NewWindow"), ImageLists::ToolImage::NewWindow);
-    ToolBar1->addSeparator();
-    add(QStringLiteral("NewKey"), ImageLists::ToolImage::NewKey);
-    add(QStringLiteral("Delete"), ImageLists::ToolImage::Delete);
-    add(QStringLiteral("Rename"), ImageLists::ToolImage::Rename);
-    ToolBar1->addSeparator();
-    add(QStringLiteral("Search"), ImageLists::ToolImage::Search);
-    add(QStringLiteral("Export"), ImageLists::ToolImage::Export);
-    add(QStringLiteral("Import"), ImageLists::ToolImage::Import);
-    add(QStringLiteral("Print"), ImageLists::ToolImage::Print);
-    ToolBar1->addSeparator();
-    add(QStringLiteral("ExpandAll"), ImageLists::ToolImage::ExpandAll);
-    add(QStringLiteral("CollapseAll"), ImageLists::ToolImage::CollapseAll);
-    add(QStringLiteral("Refresh"), ImageLists::ToolImage::Refresh);
-    add(QStringLiteral("FunctionPanel"), ImageLists::ToolImage::FunctionPanel);
+    for (const auto& [name, image] : buttons) {
+        QAction* action = name ? findMenuAction(QString::fromLatin1(name)) : nullptr;
+        if (name && !action)
+            continue;
+        if (action)
+            action->setIcon(ImageLists::toolImage(image));
+        toolButtons_.push_back(action);
+    }
+    if (QAction* paste = findMenuAction(QStringLiteral("PasteValue")))
+        paste->setEnabled(false); // until the value holder holds something
+    layoutToolBar(false);
+}
+
+QAction* TRegform::findMenuAction(const QString& name) const {
+    for (QMenu* m : menus_)
+        for (QAction* a : m->findChildren<QAction*>())
+            if (a->objectName() == name)
+                return a;
+    return nullptr;
+}
+
+// The toolbar's buttons: in their default order, or, customised, those that TOOLBAR shows,
+// ordered by the positions it gives them.
+void TRegform::layoutToolBar(bool customised) {
+    ToolBar1->clear();
+    struct Button {
+        QAction* action;
+        int number;
+        int position;
+    };
+    std::vector<Button> shown;
+    int number = 0;
+    SettingsFile& s = form1_.settings();
+    for (QAction* a : toolButtons_) {
+        if (!a) {
+            if (!customised)
+                shown.push_back({nullptr, 0, 0});
+            continue;
+        }
+        ++number;
+        const std::string key = "ToolButton" + std::to_string(number);
+        if (customised && !s.readBool("TOOLBAR", key + "_E", true))
+            continue;
+        shown.push_back({a, number, customised ? s.readInt("TOOLBAR", key, 0) : 0});
+    }
+    if (customised)
+        std::stable_sort(shown.begin(), shown.end(),
+                         [](const Button& x, const Button& y) { return x.position < y.position; });
+    for (const Button& b : shown) {
+        if (!b.action) {
+            ToolBar1->addSeparator();
+            continue;
+        }
+        ToolBar1->addAction(b.action);
+        if (QWidget* w = ToolBar1->widgetForAction(b.action))
+            w->setObjectName(QStringLiteral("ToolButton%1").arg(b.number));
+    }
 }
 
 } // namespace klv

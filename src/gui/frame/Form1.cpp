@@ -439,6 +439,10 @@ bool TForm1::event(QEvent* e) {
     return QMainWindow::event(e);
 }
 
+bool TForm1::statusBarShown() const {
+    return !statusBar()->isHidden();
+}
+
 void TForm1::StatusBar1Click() {
     const bool show = !statusBar()->isVisible();
     statusBar()->setVisible(show);

@@ -31,7 +31,7 @@ public:
 
     SettingsFile& settings() override { return settings_; }
     const QStringList& arguments() const { return arguments_; }
-    bool readOnlyArgument() const;
+    bool readOnlyArgument() const override;
     // The key path of "/KEY <path>", or empty.
     QString keyArgument() const override;
 
@@ -55,7 +55,8 @@ public:
 
     // Handlers of the frame's own menu items.
     void N1Click() override; // new editor window
-    void StatusBar1Click();  // toggle the status bar
+    void StatusBar1Click() override; // toggle the status bar
+    bool statusBarShown() const override;
     void ExitClick() override;
     void TileClick();
     void CascadeClick();

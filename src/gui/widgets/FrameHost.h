@@ -32,6 +32,11 @@ public:
     virtual SettingsFile& settings() = 0;
     // The key path of "/KEY <path>", or empty.
     virtual QString keyArgument() const = 0;
+    // True when the first argument is exactly "/READONLY".
+    virtual bool readOnlyArgument() const = 0;
+    // The frame's status bar, which the editor menus toggle too.
+    virtual void StatusBar1Click() = 0;
+    virtual bool statusBarShown() const = 0;
     // Status bar panels 0 (access state), 1 (history state), 2 (hints and key information).
     virtual void setStatusPanel(int panel, const QString& text) = 0;
 

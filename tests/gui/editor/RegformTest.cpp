@@ -240,7 +240,9 @@ TEST_F(RegformTest, EverySelectionIsRecordedInTheAccessHistory) {
     EXPECT_EQ(e.ListView4->topLevelItem(0)->text(1), QStringLiteral("HKEY_CLASSES_ROOT\\.txt"));
     EXPECT_EQ(e.ListView4->topLevelItem(0)->text(0).size(), 19); // yyyy/mm/dd hh:nn:ss
 
-    settings().writeBool("VIEW", "STOP", true); // recording paused
+    e.PauseHistoryClick(); // recording paused, and remembered
+    EXPECT_EQ(form->statusPanel(1), QStringLiteral("履歴OFF"));
+    EXPECT_TRUE(settings().readBool("VIEW", "STOP", false));
     e.NavigateTo(QStringLiteral("HKEY_USERS\\.DEFAULT"));
     EXPECT_EQ(e.ListView4->topLevelItem(0)->text(1), QStringLiteral("HKEY_CLASSES_ROOT\\.txt"));
 }
