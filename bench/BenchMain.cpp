@@ -14,7 +14,8 @@ void usage() {
         "usage: klovante_bench generate <system folder> [--fanout N] [--depth N] [--values N]\n"
         "       klovante_bench walk <system folder>\n"
         "       klovante_bench regfiles <system folder> [--fanout N] [--depth N] [--values N]\n"
-        "       klovante_bench gui <system folder>\n");
+        "       klovante_bench gui <system folder>\n"
+        "       klovante_bench undo <system folder>\n");
 }
 
 } // namespace
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
             return klv::bench::runWalk(args);
         if (!std::strcmp(argv[1], "gui"))
             return klv::bench::runGui(args);
+        if (!std::strcmp(argv[1], "undo"))
+            return klv::bench::runUndo(args);
         if (!std::strcmp(argv[1], "regfiles"))
             return klv::bench::runRegFiles(args);
         usage();

@@ -48,6 +48,7 @@ GenerateResult generateRegistry(const std::filesystem::path& storeFile,
 int runGenerate(const Args& args);
 int runWalk(const Args& args);
 int runGui(const Args& args);
+int runUndo(const Args& args);
 int runRegFiles(const Args& args);
 
 } // namespace klv::bench

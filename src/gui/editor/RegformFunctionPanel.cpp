@@ -95,8 +95,11 @@ void TRegform::buildFunctionPanel() {
         {QStringLiteral("名前"), QStringLiteral("データ"), QStringLiteral("種類"),
          QStringLiteral("貼り付け"), QStringLiteral("保管日時"), QStringLiteral("保管元")},
         QStringLiteral("バリューホルダー"), ImageLists::sharedImage(ImageLists::ImgValueHolder));
-    ListView4->header()->resizeSection(0, 150);
-    ListView2->header()->resizeSection(0, 150);
+    // Wide enough for a whole time stamp beside its icon and a whole root name.
+    ListView4->header()->resizeSection(0, 175);
+    const int undoWidths[] = {175, 130, 165, 160};
+    for (int c = 0; c < 4; ++c)
+        ListView2->header()->resizeSection(c, undoWidths[c]);
     // The undo list is read only and keeps its order: newest first.
     ListView2->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView2->setSortingEnabled(false);
