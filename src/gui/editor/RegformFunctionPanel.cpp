@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTreeWidget>
 
 namespace klv {
@@ -106,6 +107,16 @@ void TRegform::buildFunctionPanel() {
     ListView2->header()->setSectionsClickable(false);
     connect(ListView2, &QTreeWidget::itemDoubleClicked, this,
             [this] { runGuarded(this, [this] { ListView2DblClick(); }); });
+
+    // The grip at the panel's left edge closes it.
+    auto* grip = new QToolButton(PageControl1);
+    grip->setObjectName(QStringLiteral("PanelGrip"));
+    grip->setAutoRaise(true);
+    grip->setArrowType(Qt::DownArrow);
+    grip->setToolTip(QStringLiteral("ファンクションパネルを閉じる"));
+    grip->setStatusTip(QStringLiteral("ファンクションパネルを閉じる"));
+    connect(grip, &QToolButton::clicked, this, [this] { FunctionPanelClick(); });
+    PageControl1->setCornerWidget(grip, Qt::BottomLeftCorner);
 
     ListPopup = new QMenu(this);
     ListPopup->setObjectName(QStringLiteral("ListPopup"));
