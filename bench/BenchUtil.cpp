@@ -2,6 +2,8 @@
 
 #include "core/platform/Folders.h"
 
+#include <cstdlib>
+#include <stdexcept>
 #include <sys/resource.h>
 
 namespace klv::bench {
@@ -41,6 +43,23 @@ SyntheticShape shapeFromArgs(const Args& args) {
 
 std::filesystem::path storeFileIn(const std::filesystem::path& systemFolder) {
     return findNoCase(systemFolder, "SYSTEM.DAT").value_or(systemFolder / "SYSTEM.DAT");
+}
+
+BenchFolders benchFolders(const Args& args, const char* command) {
+    if (args.positional.empty())
+        throw std::runtime_error(std::string(command) + " needs a system folder");
+    BenchFolders f;
+    f.windir = std::filesystem::absolute(args.positional[0]);
+    f.store = storeFileIn(f.windir);
+    if (!std::filesystem::exists(f.store))
+        throw std::runtime_error(f.store.string() + " does not exist (run generate first)");
+    char home[] = "/tmp/klovante-bench-XXXXXX";
+    if (!mkdtemp(home))
+        throw std::runtime_error("cannot make a program folder");
+    f.home = home;
+    setenv("KLOVANTE_HOME", home, 1);
+    setenv("KLOVANTE_WINDIR", f.windir.c_str(), 1);
+    return f;
 }
 
 } // namespace klv::bench

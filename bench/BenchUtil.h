@@ -33,6 +33,16 @@ Args parseArgs(int argc, char** argv, int first);
 
 std::filesystem::path storeFileIn(const std::filesystem::path& systemFolder);
 
+// The generated registry a command works on: its system folder (absolute) and store file.
+// Makes a fresh program folder and points KLOVANTE_HOME and KLOVANTE_WINDIR there, so that
+// the windows and programs it starts use them. Throws when the store is missing.
+struct BenchFolders {
+    std::filesystem::path windir;
+    std::filesystem::path store;
+    std::filesystem::path home;
+};
+BenchFolders benchFolders(const Args& args, const char* command);
+
 struct GenerateResult {
     std::uint64_t keys = 0;
     std::uint64_t values = 0;

@@ -62,18 +62,8 @@ QTreeWidgetItem* childNamed(QTreeWidgetItem* n, const char* name) {
 } // namespace
 
 int runGui(const Args& args) {
-    if (args.positional.empty())
-        throw std::runtime_error("gui needs a system folder");
-    const std::filesystem::path windir = std::filesystem::absolute(args.positional[0]);
-    const auto file = storeFileIn(windir);
-    if (!std::filesystem::exists(file))
-        throw std::runtime_error(file.string() + " does not exist (run generate first)");
-    // A fresh program folder: default settings, first start.
-    char home[] = "/tmp/klovante-bench-XXXXXX";
-    if (!mkdtemp(home))
-        throw std::runtime_error("cannot make a program folder");
-    setenv("KLOVANTE_HOME", home, 1);
-    setenv("KLOVANTE_WINDIR", windir.c_str(), 1);
+    const BenchFolders folders = benchFolders(args, "gui");
+    const auto& file = folders.store;
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     {
         auto store = Store::open(file, Store::Options{false, false});
@@ -139,7 +129,7 @@ int runGui(const Args& args) {
     std::printf("peak memory: %.0f MiB\n", peakMemoryMiB());
     std::printf("expand/store ratio: %.2f\n", expandSeconds / storeExpand);
     form.close();
-    std::filesystem::remove_all(home);
+    std::filesystem::remove_all(folders.home);
     return 0;
 }
 

@@ -50,17 +50,10 @@ double timedRun(const std::filesystem::path& program, const std::vector<std::str
 } // namespace
 
 int runUndo(const Args& args) {
-    if (args.positional.empty())
-        throw std::runtime_error("undo needs a system folder");
-    const std::filesystem::path windir = std::filesystem::absolute(args.positional[0]);
-    const auto file = storeFileIn(windir);
-    if (!std::filesystem::exists(file))
-        throw std::runtime_error(file.string() + " does not exist (run generate first)");
-    char home[] = "/tmp/klovante-bench-XXXXXX";
-    if (!mkdtemp(home))
-        throw std::runtime_error("cannot make a program folder");
-    setenv("KLOVANTE_HOME", home, 1);
-    setenv("KLOVANTE_WINDIR", windir.c_str(), 1);
+    const BenchFolders folders = benchFolders(args, "undo");
+    const std::filesystem::path& windir = folders.windir;
+    const std::filesystem::path& home = folders.home;
+    const auto& file = folders.store;
     // klovreg of this build: beside the benchmark's folder, in bin/.
     const auto klovreg = std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() /
                          "bin" / "klovreg";
@@ -70,7 +63,7 @@ int runUndo(const Args& args) {
     auto store = Store::open(file, Store::Options{false, false});
     ensureUndoKey(store);
     const std::string key = std::string("HKEY_CURRENT_USER") + kKeyPath;
-    const std::filesystem::path plainFile = std::filesystem::path(home) / "plain.reg";
+    const std::filesystem::path plainFile = home / "plain.reg";
 
     UndoLog log(UndoPlace{home, windir, [] {}, store});
     double plainExport = 1e9, plainImport = 1e9, logged = 1e9, undone = 1e9;
