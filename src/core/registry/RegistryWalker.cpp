@@ -31,13 +31,24 @@ struct Walk {
         return p;
     }
 
-    // Back on the parent, by its id: moving by ids resolves no path at all.
-    bool reopen(KeyId parent) {
-        if (reg.OpenKeyById(parent, plain(), opt.anyAccess))
-            return true;
+    bool failReopen() {
         result.reopenFailed = true;
         result.failedPath = !path.empty() && path.front() == '\\' ? path : "\\" + path;
         return false;
+    }
+
+    // Back on the parent, by its id: moving by ids resolves no path at all.
+    bool reopen(KeyId parent) {
+        return reg.OpenKeyById(parent, plain(), opt.anyAccess) || failReopen();
+    }
+
+    // After each subkey the parent must still be there, as when it is opened again; the next
+    // subkey opens by its id, so the access object itself goes back only once the level is
+    // done.
+    bool parentStillThere(KeyId parent) {
+        Store& store = reg.store();
+        store.refresh();
+        return store.key(parent) != nullptr || failReopen();
     }
 
     // The access object is on `self`; returns false when the whole walk must end.
@@ -78,12 +89,12 @@ struct Walk {
                 }
                 path.resize(len);
             }
-            if (stopped() || !reopen(self))
+            if (stopped() || !parentStillThere(self))
                 return false;
             store.forget(ids[i]); // its subtree is done with
         }
         ids.resize(first);
-        return true;
+        return first == last || reopen(self);
     }
 };
 
