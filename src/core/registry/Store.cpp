@@ -146,10 +146,8 @@ constexpr std::size_t kSpareLimit = 4096;   // recycled nodes and values kept
 constexpr std::size_t kBatchLimit = 1024;   // keys whose lists or values one query loads
 constexpr std::size_t kCacheLimit = 400000; // keys + values held before the cache is dropped
 
-// Only the columns a read uses, the small ones packed into one integer: every column costs a
-// call per row, and walks read rows by the million.
-const char* const kKeyColumns = "parent, id, name, mtime, wide | (access << 1) | (depth << 3), "
-                                "nsub | (maxsub << 32)";
+// Only the columns a read uses: walks read rows by the million.
+const char* const kKeyColumns = "parent, id, name, mtime, wide, access, depth, nsub, maxsub";
 
 std::string keySelect(const char* where) {
     return std::string("SELECT ") + kKeyColumns + " FROM keys " + where;
@@ -162,19 +160,19 @@ struct Store::Impl {
         : watch(db, file, immutable), selKeyById(db, keySelect("WHERE id = ?1").c_str()),
           selChild(db, keySelect("WHERE parent = ?1 AND fold = ?2").c_str()),
           selChildren(db, keySelect("WHERE parent = ?1 ORDER BY fold").c_str()),
-          selValues(db, "SELECT key, name, flags | (type << 2), data FROM vals "
+          selValues(db, "SELECT key, name, flags, type, data FROM vals "
                         "WHERE key = ?1 ORDER BY seq"),
-          selValuesRange(db, "SELECT key, name, flags | (type << 2), data FROM vals "
+          selValuesRange(db, "SELECT key, name, flags, type, data FROM vals "
                              "WHERE key BETWEEN ?1 AND ?2 ORDER BY key, seq"),
           selChildrenRange(
               db, keySelect("WHERE parent BETWEEN ?1 AND ?2 ORDER BY parent, fold").c_str()),
           selGrandchildren(db, keySelect("WHERE parent IN (SELECT id FROM keys WHERE parent = ?1) "
                                          "ORDER BY parent, fold")
                                    .c_str()),
-          selSiblingValues(db, "SELECT k.id, v.name, v.flags | (v.type << 2), v.data "
+          selSiblingValues(db, "SELECT k.id, v.name, v.flags, v.type, v.data "
                                "FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent = ?1 "
                                "ORDER BY k.fold, v.seq"),
-          selGrandchildValues(db, "SELECT k.id, v.name, v.flags | (v.type << 2), v.data "
+          selGrandchildValues(db, "SELECT k.id, v.name, v.flags, v.type, v.data "
                                   "FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent IN "
                                   "(SELECT id FROM keys WHERE parent = ?1) "
                                   "ORDER BY k.parent, k.fold, v.seq"),
@@ -323,13 +321,11 @@ struct Store::Impl {
         r.id = id;
         r.name.bytes.assign(u.blob(2));
         r.lastWrite = static_cast<FileTime>(u.i64(3));
-        const auto small = static_cast<std::uint64_t>(u.i64(4));
-        r.name.wide = (small & 1) != 0;
-        r.access = static_cast<KeyAccess>((small >> 1) & 3);
-        r.depth = static_cast<int>(small >> 3);
-        const auto counts = static_cast<std::uint64_t>(u.i64(5));
-        r.subKeys = static_cast<std::uint32_t>(counts);
-        r.maxSubKeyLen = static_cast<std::uint32_t>(counts >> 32);
+        r.name.wide = u.i64(4) != 0;
+        r.access = static_cast<KeyAccess>(u.i64(5));
+        r.depth = static_cast<int>(u.i64(6));
+        r.subKeys = static_cast<std::uint32_t>(u.i64(7));
+        r.maxSubKeyLen = static_cast<std::uint32_t>(u.i64(8));
         return n;
     }
 
@@ -495,7 +491,7 @@ struct Store::Impl {
         ++cachedItems;
     }
 
-    // Appends the value of a row (columns: key, name, flags | (type << 2), data), built in place.
+    // Appends the value of a row (columns: key, name, flags, type, data), built in place.
     void addRow(Node& n, const SqlStatement::Use& u) {
         if (!spareValues.empty()) {
             n.values.push_back(std::move(spareValues.back()));
@@ -504,13 +500,12 @@ struct Store::Impl {
             n.values.emplace_back();
         }
         RawValue& v = n.values.back();
-        const auto packed = static_cast<std::uint64_t>(u.i64(2));
-        const auto flags = packed & 3;
+        const auto flags = u.i64(2);
         v.name.bytes.assign(u.blob(1));
         v.name.wide = (flags & 1) != 0;
         v.dataWide = (flags & 2) != 0;
-        v.type = static_cast<std::uint32_t>(packed >> 2);
-        v.data.assign(u.blob(3));
+        v.type = static_cast<std::uint32_t>(u.i64(3));
+        v.data.assign(u.blob(4));
         ++cachedItems;
     }
 
