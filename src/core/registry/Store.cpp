@@ -147,10 +147,15 @@ constexpr std::size_t kBatchLimit = 1024;   // keys whose lists or values one qu
 constexpr std::size_t kCacheLimit = 400000; // keys + values held before the cache is dropped
 
 // Only the columns a read uses: walks read rows by the million.
-const char* const kKeyColumns = "parent, id, name, mtime, wide, access, depth, nsub, maxsub";
+// A list read leaves out the depth, which its parent's gives.
+const char* const kListedKeyColumns = "parent, id, name, mtime, wide, access, nsub, maxsub";
 
 std::string keySelect(const char* where) {
-    return std::string("SELECT ") + kKeyColumns + " FROM keys " + where;
+    return std::string("SELECT ") + kListedKeyColumns + ", depth FROM keys " + where;
+}
+
+std::string listedKeySelect(const char* where) {
+    return std::string("SELECT ") + kListedKeyColumns + " FROM keys " + where;
 }
 
 } // namespace
@@ -159,16 +164,17 @@ struct Store::Impl {
     Impl(sqlite3* db, const std::filesystem::path& file, bool immutable)
         : watch(db, file, immutable), selKeyById(db, keySelect("WHERE id = ?1").c_str()),
           selChild(db, keySelect("WHERE parent = ?1 AND fold = ?2").c_str()),
-          selChildren(db, keySelect("WHERE parent = ?1 ORDER BY fold").c_str()),
+          selChildren(db, listedKeySelect("WHERE parent = ?1 ORDER BY fold").c_str()),
           selValues(db, "SELECT key, name, flags, type, data FROM vals "
                         "WHERE key = ?1 ORDER BY seq"),
           selValuesRange(db, "SELECT key, name, flags, type, data FROM vals "
                              "WHERE key BETWEEN ?1 AND ?2 ORDER BY key, seq"),
           selChildrenRange(
-              db, keySelect("WHERE parent BETWEEN ?1 AND ?2 ORDER BY parent, fold").c_str()),
-          selGrandchildren(db, keySelect("WHERE parent IN (SELECT id FROM keys WHERE parent = ?1) "
-                                         "ORDER BY parent, fold")
-                                   .c_str()),
+              db, listedKeySelect("WHERE parent BETWEEN ?1 AND ?2 ORDER BY parent, fold").c_str()),
+          selGrandchildren(
+              db, listedKeySelect("WHERE parent IN (SELECT id FROM keys WHERE parent = ?1) "
+                                  "ORDER BY parent, fold")
+                      .c_str()),
           selSiblingValues(db, "SELECT k.id, v.name, v.flags, v.type, v.data "
                                "FROM keys k JOIN vals v ON v.key = k.id WHERE k.parent = ?1 "
                                "ORDER BY k.fold, v.seq"),
@@ -294,10 +300,10 @@ struct Store::Impl {
         txnFailed = false;
     }
 
-    // Puts the key of a row (columns: kKeyColumns) into the cache, built in place; a record
-    // changed in the running transaction wins over the file's copy, which is only written at
-    // commit.
-    Node& remember(const SqlStatement::Use& u) {
+    // Puts the key of a row (columns: kListedKeyColumns, then the depth unless `depth` gives
+    // it) into the cache, built in place; a record changed in the running transaction wins over
+    // the file's copy, which is only written at commit.
+    Node& remember(const SqlStatement::Use& u, int depth = -1) {
         const KeyId id = u.i64(1);
         auto it = nodes.find(id);
         if (it == nodes.end()) {
@@ -323,9 +329,9 @@ struct Store::Impl {
         r.lastWrite = static_cast<FileTime>(u.i64(3));
         r.name.wide = u.i64(4) != 0;
         r.access = static_cast<KeyAccess>(u.i64(5));
-        r.depth = static_cast<int>(u.i64(6));
-        r.subKeys = static_cast<std::uint32_t>(u.i64(7));
-        r.maxSubKeyLen = static_cast<std::uint32_t>(u.i64(8));
+        r.subKeys = static_cast<std::uint32_t>(u.i64(6));
+        r.maxSubKeyLen = static_cast<std::uint32_t>(u.i64(7));
+        r.depth = depth >= 0 ? depth : static_cast<int>(u.i64(8));
         return n;
     }
 
@@ -470,7 +476,7 @@ struct Store::Impl {
             Pairing pair{group};
             while (u.step())
                 if (Node* s = pair(u.i64(0)))
-                    s->children.push_back(remember(u).rec.id);
+                    s->children.push_back(remember(u, s->rec.depth + 1).rec.id);
             return p.children;
         }
         startChildren(p);
@@ -479,7 +485,7 @@ struct Store::Impl {
             SqlStatement::Use u(selChildren);
             u.bind(1, pid);
             while (u.step())
-                p.children.push_back(remember(u).rec.id);
+                p.children.push_back(remember(u, p.rec.depth + 1).rec.id);
         }
         return p.children;
     }
