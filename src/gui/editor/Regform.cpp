@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -29,6 +30,7 @@
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -94,12 +96,25 @@ TRegform::TRegform(FrameHost& form1, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(1);
+    // The toolbar and the address bar are bands the user can drag above the panes.
+    Bands = new QMainWindow(this);
+    Bands->setObjectName(QStringLiteral("Bands"));
+    Bands->setWindowFlags(Qt::Widget);
+    layout->addWidget(Bands, 1);
     buildMenus();
     buildToolBar();
-    layout->addWidget(ToolBar1);
     buildAddressBar();
+    for (QToolBar* band : bands()) {
+        band->setMovable(true);
+        band->setFloatable(false);
+        band->setAllowedAreas(Qt::TopToolBarArea);
+        band->installEventFilter(this);
+    }
+    Bands->addToolBar(Qt::TopToolBarArea, ToolBar1);
+    Bands->addToolBarBreak(Qt::TopToolBarArea);
+    Bands->addToolBar(Qt::TopToolBarArea, static_cast<QToolBar*>(AddressBar));
     buildPanes();
-    layout->addWidget(Splitter2, 1);
+    Bands->setCentralWidget(Splitter2);
     for (QMenu* m : menus_)
         addActions(m->actions());
     if (form1_.settings().readBool("OPTION", "SHORTCUT", false))
@@ -135,9 +150,11 @@ bool TRegform::registryReadOnly() const {
 // --- building -------------------------------------------------------------------------------
 
 void TRegform::buildAddressBar() {
-    auto* bar = new QWidget(this);
-    AddressBar = bar;
-    bar->setObjectName(QStringLiteral("AddressBar"));
+    auto* band = new QToolBar(this);
+    AddressBar = band;
+    band->setObjectName(QStringLiteral("AddressBar"));
+    auto* bar = new QWidget(band);
+    band->addWidget(bar);
     auto* h = new QHBoxLayout(bar);
     h->setContentsMargins(4, 2, 4, 2);
     auto* label = new QLabel(QStringLiteral("アドレス(&A) : "), bar);
@@ -157,7 +174,6 @@ void TRegform::buildAddressBar() {
             [this] { runGuarded(this, [this] { Button1Click(); }); });
     connect(ComboBox1->lineEdit(), &QLineEdit::returnPressed, this,
             [this] { runGuarded(this, [this] { Button1Click(); }); });
-    static_cast<QVBoxLayout*>(layout())->addWidget(bar);
 }
 
 void TRegform::buildPanes() {
@@ -423,7 +439,17 @@ void TRegform::applyPendingValueSelection() {
 }
 
 bool TRegform::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == ListView1->viewport()) {
+    // A press on a band itself (its handle, not a button) starts a drag; the layout it leaves
+    // is remembered when the button comes up.
+    if (watched == ToolBar1 || watched == AddressBar) {
+        if (e->type() == QEvent::MouseButtonPress)
+            bandDragged_ = true;
+        else if (e->type() == QEvent::MouseButtonRelease && bandDragged_) {
+            bandDragged_ = false;
+            QTimer::singleShot(0, this, [this] { runGuarded(this, [this] { saveBands(); }); });
+        }
+    }
+    if (ListView1 && watched == ListView1->viewport()) {
         if (e->type() == QEvent::MouseMove && form1_.Label19 == QStringLiteral("1"))
             applyPendingValueSelection();
         else if (e->type() == QEvent::MouseButtonPress)

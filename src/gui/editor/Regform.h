@@ -12,6 +12,7 @@
 
 class QAction;
 class QListView;
+class QMainWindow;
 class QStackedWidget;
 class QComboBox;
 class QLabel;
@@ -42,8 +43,9 @@ public:
     bool registryReadOnly() const;
 
     // Controls, by their component names.
+    QMainWindow* Bands = nullptr; // the band area: toolbar and address bar above the panes
     QToolBar* ToolBar1 = nullptr;
-    QWidget* AddressBar = nullptr;
+    QWidget* AddressBar = nullptr;  // a band (QToolBar) holding the address field
     QComboBox* ComboBox1 = nullptr; // address bar
     QPushButton* Button1 = nullptr; // "移動"
     QTreeWidget* TreeView1 = nullptr;
@@ -126,6 +128,9 @@ private:
     void buildPanes();
     void buildFunctionPanel();
     void restoreViewState();
+    std::vector<QToolBar*> bands() const;
+    void restoreBands();
+    void saveBands();
     void restoreFonts(const char* section, const char* treeKey, const char* listKey);
     void restoreActivationSettings();
     void saveClosingSettings();
@@ -167,6 +172,7 @@ private:
     bool readOnlyMode_ = false;
     bool historyPaused_ = false;
     bool favoritesChanged_ = false;
+    bool bandDragged_ = false;
     ViewStyle viewStyle_ = ViewStyle::Report;
     QString caption_;
     int subKeyReads_ = 0;

@@ -15,6 +15,7 @@
 #include <QCursor>
 #include <QHeaderView>
 #include <QListView>
+#include <QMainWindow>
 #include <QMenu>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -23,6 +24,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace klv {
 
@@ -69,6 +71,8 @@ void TRegform::restoreViewState() {
     } bars[] = {{ToolBar1, "ToolBarToggle", "TB"},
                 {AddressBar, "AddressBarToggle", "AB"},
                 {PageControl1, "FunctionPanel", "FP"}};
+    if (save)
+        restoreBands(); // before the bars are shown or hidden: moving a band hides it
     for (const auto& b : bars) {
         const bool show = !save || s.readBool("VIEW", b.key, true);
         b.bar->setVisible(show);
@@ -84,18 +88,62 @@ void TRegform::restoreViewState() {
         const int total = std::max(sizes.value(0) + sizes.value(1), h + 100);
         Splitter2->setSizes({total - h, h});
     }
-    // Bands top to bottom as BansPositions lists them; names it does not know are skipped.
-    auto* box = static_cast<QVBoxLayout*>(layout());
+}
+
+std::vector<QToolBar*> TRegform::bands() const {
+    return {ToolBar1, static_cast<QToolBar*>(AddressBar)};
+}
+
+// The bands in the order BansPositions lists them, each on a line of its own where its Break
+// key says so; bands it does not name follow in their default order.
+void TRegform::restoreBands() {
+    SettingsFile& s = form1_.settings();
     const int count = std::clamp(s.readInt("BansPositions", "ControlCount", 0), 0, 16);
-    int row = 0;
+    if (count == 0)
+        return;
+    std::vector<std::pair<QToolBar*, bool>> order; // band, starts a line
     for (int i = 1; i <= count; ++i) {
-        const QString name =
-            toQString(s.readString("BansPositions", "Control" + std::to_string(i)));
-        for (QWidget* band : {static_cast<QWidget*>(ToolBar1), AddressBar})
-            if (band->objectName() == name && box->indexOf(band) >= row) {
-                box->removeWidget(band);
-                box->insertWidget(row++, band);
-            }
+        const std::string n = std::to_string(i);
+        const QString name = toQString(s.readString("BansPositions", "Control" + n));
+        for (QToolBar* band : bands())
+            if (band->objectName() == name &&
+                std::none_of(order.begin(), order.end(),
+                             [&](const auto& o) { return o.first == band; }))
+                order.emplace_back(band, s.readBool("BansPositions", "Break" + n, true));
+    }
+    for (QToolBar* band : bands())
+        if (std::none_of(order.begin(), order.end(),
+                         [&](const auto& o) { return o.first == band; }))
+            order.emplace_back(band, true);
+    for (QToolBar* band : bands()) {
+        Bands->removeToolBarBreak(band);
+        Bands->removeToolBar(band);
+    }
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i > 0 && order[i].second)
+            Bands->addToolBarBreak(Qt::TopToolBarArea);
+        Bands->addToolBar(Qt::TopToolBarArea, order[i].first);
+    }
+}
+
+// After a band was dragged: the bands top to bottom, left to right, with their line breaks
+// and widths, while SAVE is on.
+void TRegform::saveBands() {
+    SettingsFile& s = form1_.settings();
+    if (!s.readBool("OPTION", "SAVE", true))
+        return;
+    std::vector<QToolBar*> order = bands();
+    std::sort(order.begin(), order.end(), [](const QToolBar* a, const QToolBar* b) {
+        return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x());
+    });
+    s.eraseSection("BansPositions");
+    s.writeInt("BansPositions", "ControlCount", static_cast<int>(order.size()));
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        const auto name = toCp932(order[i]->objectName()).value_or(std::string());
+        s.writeString("BansPositions", "Control" + n, name);
+        s.writeBool("BansPositions", "Break" + n, i == 0 || order[i]->y() != order[i - 1]->y());
+        s.writeInt("BansPositions", "Width" + n, order[i]->width());
     }
 }
 

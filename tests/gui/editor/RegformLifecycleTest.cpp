@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QToolBar>
@@ -215,4 +216,35 @@ TEST_F(RegformLifecycleTest, TheCustomisedToolbarShowsAndOrdersButtonsAsTheSetti
     EXPECT_EQ(actions.front()->objectName(), QStringLiteral("NewKey")); // button 3
     for (QAction* a : actions)
         EXPECT_NE(a->objectName(), QStringLiteral("NewWindow"));
+}
+
+TEST_F(RegformLifecycleTest, ADraggedBandWritesTheBandLayout) {
+    {
+        SettingsFile s = settings();
+        s.writeInt("BansPositions", "ControlCount", 2);
+        s.writeString("BansPositions", "Control1", "AddressBar");
+        s.writeBool("BansPositions", "Break1", true);
+        s.writeString("BansPositions", "Control2", "ToolBar1");
+        s.writeBool("BansPositions", "Break2", false); // both on one line
+    }
+    TRegform& e = window();
+    QApplication::processEvents();
+    EXPECT_EQ(e.AddressBar->y(), e.ToolBar1->y());
+    EXPECT_LT(e.AddressBar->x(), e.ToolBar1->x());
+    settings().writeString("BansPositions", "Stale", "x");
+    // A press and a release on the band's handle, as a drag ends.
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(e.ToolBar1, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(e.ToolBar1, &release);
+    QApplication::processEvents();
+    SettingsFile s = settings();
+    EXPECT_EQ(s.readInt("BansPositions", "ControlCount", 0), 2);
+    EXPECT_EQ(s.readString("BansPositions", "Control1"), "AddressBar");
+    EXPECT_EQ(s.readString("BansPositions", "Control2"), "ToolBar1");
+    EXPECT_FALSE(s.readBool("BansPositions", "Break2", true));
+    EXPECT_EQ(s.readInt("BansPositions", "Width2", 0), e.ToolBar1->width());
+    EXPECT_EQ(s.readString("BansPositions", "Stale"), ""); // the section is written afresh
 }
