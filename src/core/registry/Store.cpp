@@ -168,9 +168,8 @@ struct Store::Impl {
           selValues(db, "SELECT key, name, flags, type, data FROM vals "
                         "WHERE key = ?1 ORDER BY seq"),
           selValuesRange(db, "SELECT key, name, flags, type, data FROM vals "
-                             "WHERE key BETWEEN ?1 AND ?2 ORDER BY key, seq"),
-          selChildrenRange(
-              db, listedKeySelect("WHERE parent BETWEEN ?1 AND ?2 ORDER BY parent, fold").c_str()),
+                             "WHERE key >= ?1 ORDER BY key, seq"),
+          selChildrenRange(db, listedKeySelect("WHERE parent >= ?1 ORDER BY parent, fold").c_str()),
           selGrandchildren(
               db, listedKeySelect("WHERE parent IN (SELECT id FROM keys WHERE parent = ?1) "
                                   "ORDER BY parent, fold")
@@ -469,14 +468,17 @@ struct Store::Impl {
             const KeyId hi = group.back().first;
             const bool dense = static_cast<std::size_t>(hi - lo) < wanted + 8;
             SqlStatement::Use u(dense ? selChildrenRange : selGrandchildren);
-            if (dense)
-                u.bind(1, lo).bind(2, hi);
-            else
-                u.bind(1, p.rec.parent);
+            u.bind(1, dense ? lo : p.rec.parent);
             Pairing pair{group};
-            while (u.step())
-                if (Node* s = pair(u.i64(0)))
+            // A range read has no upper bound in SQL: the rows come in parent order, and this
+            // loop's own test ends it without a comparison of every row inside SQLite.
+            while (u.step()) {
+                const KeyId parent = u.i64(0);
+                if (dense && parent > hi)
+                    break;
+                if (Node* s = pair(parent))
                     s->children.push_back(remember(u, s->rec.depth + 1).rec.id);
+            }
             return p.children;
         }
         startChildren(p);
@@ -573,14 +575,15 @@ struct Store::Impl {
         const KeyId hi = group.back().first;
         const bool dense = static_cast<std::size_t>(hi - lo) < 2 * group.size() + 8;
         SqlStatement::Use u(dense ? selValuesRange : *structural);
-        if (dense)
-            u.bind(1, lo).bind(2, hi);
-        else
-            u.bind(1, from);
+        u.bind(1, dense ? lo : from);
         Pairing pair{group};
-        while (u.step())
-            if (Node* c = pair(u.i64(0)))
+        while (u.step()) {
+            const KeyId key = u.i64(0);
+            if (dense && key > hi)
+                break; // the range read's end, as for the lists above
+            if (Node* c = pair(key))
                 addRow(*c, u);
+        }
     }
 
     void startValues(Node& n) {
