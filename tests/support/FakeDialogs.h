@@ -68,11 +68,11 @@ public:
 
 private:
     template <class T> static T pop(std::deque<T>& q, T fallback) {
-        if (q.empty())
-            return fallback;
-        T v = q.front();
-        q.pop_front();
-        return v;
+        if (!q.empty()) {
+            fallback = std::move(q.front());
+            q.pop_front();
+        }
+        return fallback;
     }
 };
 

@@ -13,19 +13,21 @@ class SettingsFile;
 class FrameHost {
 public:
     // Shared fields (plain texts read and written by windows and tools).
-    QString Edit1;                         // current key path text
-    QString Label1;                        // the system ("Windows") folder
-    QString Label2;                        // value editor result: new data text
-    QString Label3;                        // value editor result flag: "YES" / "NO"
-    QString Label4;                        // binary editor result: the key path it wrote to
-    QString Label5;                        // value editor result: the value's name
-    QString Label8;                        // key path handed back by a tool
-    QString Label9;                        // value editor result: new integer as eight hex digits
-    QString Memo1;                         // value editor result: new multi-string text
-    QString Label12 = QStringLiteral("0"); // "1" on the NT family
-    QString Label18;                       // pending value selection: value name
-    QString Label19 = QStringLiteral("0"); // pending value selection flag
-    QString Label21 = QStringLiteral("5"); // highest root index
+    QString Edit1;                           // current key path text
+    QString Label1;                          // the system ("Windows") folder
+    QString Label2;                          // value editor result: new data text
+    QString Label3;                          // value editor result flag: "YES" / "NO"
+    QString Label4;                          // binary editor result: the key path it wrote to
+    QString Label5;                          // value editor result: the value's name
+    QString Label8;                          // key path handed back by a tool
+    QString Label9;                          // value editor result: new integer as eight hex digits
+    QString Label10;                         // browse dialog result: the chosen key path
+    QString Label11 = QStringLiteral("All"); // browse dialog input: "All" or one root's name
+    QString Memo1;                           // value editor result: new multi-string text
+    QString Label12 = QStringLiteral("0");   // "1" on the NT family
+    QString Label18;                         // pending value selection: value name
+    QString Label19 = QStringLiteral("0");   // pending value selection flag
+    QString Label21 = QStringLiteral("5");   // highest root index
 
     int rootCount() const { return Label21.toInt() + 1; }
 
