@@ -3,6 +3,7 @@
 #include "core/platform/Encoding.h"
 #include "core/registry/Registry.h"
 #include "core/registry/RegistryError.h"
+#include "core/registry/ValueText.h"
 #include "core/undo/UndoLog.h"
 
 #include <array>
@@ -40,14 +41,6 @@ constexpr std::array<std::pair<std::string_view, UndoAction>, 16> kActions{{
     {undo_op::ValueRenamed, UndoAction::RenameValueBack},
     {"", UndoAction::Nothing},
 }};
-
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int hexValue(char c) {
-    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -97,22 +90,6 @@ UndoAction undoActionFor(const std::string& operation) {
     return UndoAction::Nothing;
 }
 
-std::string bytesOfHexText(std::string_view text) {
-    std::string bytes;
-    int high = -1;
-    for (const char c : text) {
-        if (!isHexDigit(c))
-            continue;
-        if (high < 0) {
-            high = hexValue(c);
-        } else {
-            bytes.push_back(static_cast<char>(high << 4 | hexValue(c)));
-            high = -1;
-        }
-    }
-    return bytes;
-}
-
 std::optional<std::uint32_t> integerOfText(std::string_view text) {
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
@@ -156,7 +133,7 @@ void applyUndo(const UndoEntry& e, UndoAction action, TRegistry& reg) {
         }
         case UndoAction::WriteBinary:
             openKey(reg, e, true);
-            reg.WriteBinary(e.valueName, bytesOfHexText(e.before));
+            reg.WriteBinary(e.valueName, parseHexText(e.before));
             break;
         case UndoAction::WriteMultiString:
             openKey(reg, e, true);

@@ -29,9 +29,6 @@ enum class UndoAction {
 
 UndoAction undoActionFor(const std::string& operation);
 
-// Bytes of a binary undo text: hex digits in pairs, everything else skipped, a last unpaired
-// digit dropped.
-std::string bytesOfHexText(std::string_view text);
 // A decimal integer as the undo reads it (64-bit, the low 32 bits kept); nullopt when the
 // text is not one.
 std::optional<std::uint32_t> integerOfText(std::string_view text);

@@ -6,6 +6,7 @@
 #include "core/platform/TimeText.h"
 #include "core/regfiles/RegistryPrograms.h"
 #include "core/registry/RegistryWalker.h"
+#include "core/registry/ValueText.h"
 #include "core/undo/UndoActions.h"
 #include "support/RegistryFixture.h"
 
@@ -270,9 +271,10 @@ TEST_F(UndoLogTest, UndoFileNamesFromTheListFileStayInsideTheUndoFolder) {
 }
 
 TEST(UndoActionsTest, TextsReadAsTheUndoReadsThem) {
-    EXPECT_EQ(bytesOfHexText("0a 1B ff"), std::string("\x0A\x1B\xFF", 3));
-    EXPECT_EQ(bytesOfHexText("abc"), std::string("\xAB", 1));
-    EXPECT_EQ(bytesOfHexText("xyz"), "");
+    // The binary undo reads its text as the value list's hex texts are read.
+    EXPECT_EQ(parseHexText("0a 1B ff"), std::string("\x0A\x1B\xFF", 3));
+    EXPECT_EQ(parseHexText("abc"), std::string("\xAB", 1));
+    EXPECT_EQ(parseHexText("xyz"), "");
     EXPECT_EQ(integerOfText("123"), 123u);
     EXPECT_EQ(integerOfText("-1"), 0xFFFFFFFFu);
     EXPECT_EQ(integerOfText("123 (0x0000007B)"), std::nullopt);
