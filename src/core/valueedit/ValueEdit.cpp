@@ -14,7 +14,8 @@ DwordForms formsOf(std::uint64_t value) {
     f.value = value;
     f.decimal = std::to_string(value);
     char hex[24];
-    std::snprintf(hex, sizeof hex, "%08llX", static_cast<unsigned long long>(value));
+    // The hex field holds eight digits: it shows the 32 bits that are written.
+    std::snprintf(hex, sizeof hex, "%08llX", static_cast<unsigned long long>(value & 0xFFFFFFFFu));
     f.hex = hex;
     f.binary.reserve(32);
     for (int bit = 31; bit >= 0; --bit)

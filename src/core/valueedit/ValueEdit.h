@@ -13,9 +13,8 @@
 
 namespace klv {
 
-// The DWORD dialog's fields: decimal, upper-case hex of at least 8 digits, and the 32 digits of
-// the low 32 bits in binary. The value may exceed 32 bits (a ten-digit decimal); only its low
-// 32 bits are written.
+// The DWORD dialog's fields: decimal, and the low 32 bits (what is written) as 8 upper-case hex
+// digits and as 32 binary digits. The value may exceed 32 bits (a ten-digit decimal).
 struct DwordForms {
     std::uint64_t value = 0;
     std::string decimal;

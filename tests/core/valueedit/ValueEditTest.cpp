@@ -18,8 +18,8 @@ TEST(ValueEditRulesTest, TheDwordFormsFollowEachOther) {
     EXPECT_EQ(all.binary, std::string(32, '1'));
     EXPECT_EQ(dwordFromHex("ff").hex, "000000FF");
     EXPECT_EQ(dwordFromDecimal("").decimal, "0");
-    const DwordForms big = dwordFromDecimal("9999999999"); // ten digits fit the field
-    EXPECT_EQ(big.hex, "2540BE3FF");
+    const DwordForms big = dwordFromDecimal("9999999999");     // ten digits fit the field
+    EXPECT_EQ(big.hex, "540BE3FF");                            // the 32 bits written
     EXPECT_EQ(big.binary, "01010100000010111110001111111111"); // its low 32 bits
     EXPECT_EQ(dwordFromBinary("101").decimal, "5");
     EXPECT_EQ(dwordFromBinary("1x1").decimal, "5");
