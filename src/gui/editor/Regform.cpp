@@ -1,5 +1,7 @@
 #include "gui/editor/Regform.h"
 
+#include "gui/editor/RegformRoles.h"
+
 #include "core/platform/PlatformFamily.h"
 #include "core/platform/TimeText.h"
 #include "core/registry/KeyBrowser.h"
@@ -39,11 +41,7 @@
 namespace klv {
 namespace {
 
-constexpr int kDataRole = Qt::UserRole;       // root handle, or 1
-constexpr int kFilledRole = Qt::UserRole + 1; // subkeys loaded
-constexpr int kImageRole = Qt::UserRole + 2;  // 0 (full access) or 2 (read only)
-constexpr int kValueNameRole = Qt::UserRole;  // on value rows: the stored name
-constexpr int kDataTextRole = Qt::UserRole + 1;
+using namespace regform;
 
 const QString& accessErrorText() {
     static const QString t = QStringLiteral("キーへのアクセスが拒否されました。") +
@@ -214,6 +212,8 @@ void TRegform::buildPanes() {
     ListView1->header()->resizeSection(1, 260);
     ListView1->viewport()->setMouseTracking(true);
     ListView1->viewport()->installEventFilter(this);
+    connect(ListView1, &QTreeView::doubleClicked, this,
+            [this] { runGuarded(this, [this] { ModifyClick(); }); });
     ValueIcons = new QListView(ValueStack);
     ValueIcons->setObjectName(QStringLiteral("ValueIcons"));
     ValueIcons->setModel(ValueModel);
@@ -350,6 +350,7 @@ bool TRegform::fillValueList(RootHandle root, const std::string& subPath, bool r
     for (const ValueRow& r : listing.rows) {
         auto* name = new QStandardItem(ImageLists::sharedImage(r.image), toQString(r.name));
         name->setData(toQString(r.valueName), kValueNameRole);
+        name->setData(r.editable, kEditableRole);
         auto* data = new QStandardItem(shownDataText(r.data));
         data->setData(toQString(r.data), kDataTextRole);
         auto* kind = new QStandardItem(toQString(r.kind));

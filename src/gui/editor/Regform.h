@@ -3,6 +3,7 @@
 // of the selected key, with the address bar above and the function panel below.
 #include "core/registry/Registry.h"
 #include "core/undo/UndoLog.h"
+#include "core/valueedit/ValueEdit.h"
 
 #include <QString>
 #include <QWidget>
@@ -91,13 +92,22 @@ public:
     void Button1Click();
     void TreeView1Expanding(QTreeWidgetItem* node);
     void TreeView1Change(QTreeWidgetItem* node);
-    void RefreshClick();        // 最新の情報に更新(&R)
-    void RefreshListClick();    // バリューリストのみ最新の情報に更新(&V)
-    void ExpandAllClick();      // 選択しているキーのサブキーをすべて展開(&T)
-    void CollapseAllClick();    // ツリーをすべて折り畳む(&O)
-    void FunctionPanelClick();  // ファンクションパネル(&F)
-    void ToolBarClick();        // ツールバー(&T)
-    void AddressBarClick();     // アドレスバー(&A)
+    void RefreshClick();       // 最新の情報に更新(&R)
+    void RefreshListClick();   // バリューリストのみ最新の情報に更新(&V)
+    void ExpandAllClick();     // 選択しているキーのサブキーをすべて展開(&T)
+    void CollapseAllClick();   // ツリーをすべて折り畳む(&O)
+    void FunctionPanelClick(); // ファンクションパネル(&F)
+    void ToolBarClick();       // ツールバー(&T)
+    void AddressBarClick();    // アドレスバー(&A)
+    void NewKeyClick();        // キー(&K)
+    void NewValueClick(EditedKind kind); // 文字列(&S), 数値（DWORD値）(&D), ...
+    void ModifyClick();                  // 修正(&M), double click on a value
+    void DeleteClick();                  // 削除(&D): the list's values or the tree's key
+    void DeleteKeyClick();
+    void DeleteValuesClick();
+    void CopyKeyNameClick();    // キー名をクリップボードにコピー(&L)
+    void CopyNameClick();       // 名前をクリップボードにコピー(&V)
+    void CopyDataClick();       // データをクリップボードにコピー(&A)
     void UndoClick();           // 元に戻す(&U)
     void ListView2DblClick();   // undo of the selected entry
     void ListDeleteItemClick(); // 選択しているリスト項目の削除(&D)
@@ -139,6 +149,10 @@ private:
     void layoutToolBar(bool customised);
     QAction* findMenuAction(const QString& name) const;
     void fillUndoList();
+    void logChange(const char* operation, const std::string& valueName, const std::string& before,
+                   const std::string& after, const std::string& keyPath);
+    std::vector<int> selectedValueRows() const;
+    void refreshValueList();
     void loadPanelLists();
     void savePanelLists();
     void saveListView(QTreeWidget* list);

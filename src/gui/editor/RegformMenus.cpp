@@ -74,24 +74,30 @@ void TRegform::buildMenus() {
     edit->addSeparator();
     QMenu* create = edit->addMenu(QStringLiteral("新規(&N)"));
     create->setObjectName(QStringLiteral("NewMenu"));
-    menuItem(create, QStringLiteral("キー(&K)"), QStringLiteral("NewKey"), {}, {});
+    menuItem(create, QStringLiteral("キー(&K)"), QStringLiteral("NewKey"), {},
+             [this] { NewKeyClick(); });
     create->addSeparator();
-    menuItem(create, QStringLiteral("文字列(&S)"), QStringLiteral("NewString"), {}, {});
-    menuItem(create, QStringLiteral("数値（DWORD値）(&D)"), QStringLiteral("NewDword"), {}, {});
+    menuItem(create, QStringLiteral("文字列(&S)"), QStringLiteral("NewString"), {},
+             [this] { NewValueClick(EditedKind::String); });
+    menuItem(create, QStringLiteral("数値（DWORD値）(&D)"), QStringLiteral("NewDword"), {},
+             [this] { NewValueClick(EditedKind::Integer); });
     menuItem(create, QStringLiteral("バイナリ(&B)"), QStringLiteral("NewBinary"), {}, {});
-    menuItem(create, QStringLiteral("拡張文字列(&E)"), QStringLiteral("NewExpandString"), {}, {});
-    menuItem(create, QStringLiteral("マルチ文字列(&M)"), QStringLiteral("NewMultiString"), {}, {});
-    menuItem(edit, QStringLiteral("修正(&M)"), QStringLiteral("Modify"), {}, {});
+    menuItem(create, QStringLiteral("拡張文字列(&E)"), QStringLiteral("NewExpandString"), {},
+             [this] { NewValueClick(EditedKind::ExpandString); });
+    menuItem(create, QStringLiteral("マルチ文字列(&M)"), QStringLiteral("NewMultiString"), {},
+             [this] { NewValueClick(EditedKind::MultiString); });
+    menuItem(edit, QStringLiteral("修正(&M)"), QStringLiteral("Modify"), {},
+             [this] { ModifyClick(); });
     menuItem(edit, QStringLiteral("名前の変更(&R)"), QStringLiteral("Rename"), Qt::Key_F2, {});
     menuItem(edit, QStringLiteral("削除(&D)"), QStringLiteral("Delete"),
-             QKeySequence(Qt::CTRL | Qt::Key_Delete), {});
+             QKeySequence(Qt::CTRL | Qt::Key_Delete), [this] { DeleteClick(); });
     edit->addSeparator();
     menuItem(edit, QStringLiteral("キー名をクリップボードにコピー(&L)"),
-             QStringLiteral("CopyKeyName"), {}, {});
+             QStringLiteral("CopyKeyName"), {}, [this] { CopyKeyNameClick(); });
     menuItem(edit, QStringLiteral("名前をクリップボードにコピー(&V)"), QStringLiteral("CopyName"),
-             {}, {});
+             {}, [this] { CopyNameClick(); });
     menuItem(edit, QStringLiteral("データをクリップボードにコピー(&A)"), QStringLiteral("CopyData"),
-             {}, {});
+             {}, [this] { CopyDataClick(); });
     edit->addSeparator();
     menuItem(edit, QStringLiteral("切り取り(&T)"), QStringLiteral("CutValue"),
              QKeySequence(Qt::CTRL | Qt::Key_X), {});

@@ -110,4 +110,21 @@ void ValueDialog::Button2Click() {
     reject();
 }
 
+namespace {
+std::function<int(ValueDialog&)>& testRunner() {
+    static std::function<int(ValueDialog&)> runner;
+    return runner;
+}
+} // namespace
+
+int ValueDialog::run(ValueDialog& dialog) {
+    if (testRunner())
+        return testRunner()(dialog);
+    return dialog.exec();
+}
+
+void ValueDialog::setRunnerForTesting(std::function<int(ValueDialog&)> runner) {
+    testRunner() = std::move(runner);
+}
+
 } // namespace klv

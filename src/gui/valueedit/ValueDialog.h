@@ -5,6 +5,7 @@
 #include "core/valueedit/ValueEdit.h"
 
 #include <QDialog>
+#include <functional>
 #include <optional>
 
 class QLabel;
@@ -33,6 +34,11 @@ public:
 
     void Button1Click();
     void Button2Click();
+
+    // Shows a dialog modally. Tests install a stand-in that fills the fields and presses a
+    // button instead; nullptr restores exec().
+    static int run(ValueDialog& dialog);
+    static void setRunnerForTesting(std::function<int(ValueDialog&)> runner);
 
 protected:
     // The data part of the dialog goes here.
