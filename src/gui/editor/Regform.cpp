@@ -192,12 +192,23 @@ void TRegform::buildPanes() {
                 if (n)
                     runGuarded(this, [&] { TreeView1Change(n); });
             });
+    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(TreeView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* n, int column) {
+        if (column == 0 && n->text(0) != n->data(0, kNameRole).toString())
+            runGuarded(this, [&] { TreeView1Edited(n); });
+    });
     connect(TreeView1, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* n) { SelectedImageIndex = n->data(0, kImageRole).toInt(); });
 
     ValueModel = new QStandardItemModel(0, 3, this);
     ValueModel->setHorizontalHeaderLabels(
         {QStringLiteral("名前"), QStringLiteral("データ"), QStringLiteral("種類")});
+    connect(ValueModel, &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {
+        if (item->column() == 0 && item->isEditable() &&
+            item->text() != item->data(kValueNameRole).toString() &&
+            !item->data(kValueNameRole).toString().isEmpty())
+            runGuarded(this, [&] { ValueNameEdited(item); });
+    });
     ValueStack = new QStackedWidget(Splitter1);
     ValueStack->setObjectName(QStringLiteral("ValueStack"));
     ListView1 = new QTreeView(ValueStack);
@@ -241,6 +252,9 @@ QTreeWidgetItem* TRegform::addNode(QTreeWidgetItem* parent, const QString& text,
     n->setText(0, text);
     n->setData(0, kDataRole, 1);
     n->setData(0, kImageRole, image);
+    n->setData(0, kNameRole, text);
+    if (parent)
+        n->setFlags(n->flags() | Qt::ItemIsEditable); // renamed through RenameClick only
     n->setIcon(0, ImageLists::treeImage(image));
     n->setChildIndicatorPolicy(hasChildren ? QTreeWidgetItem::ShowIndicator
                                            : QTreeWidgetItem::DontShowIndicatorWhenChildless);
@@ -300,6 +314,8 @@ void TRegform::fillSubKeys(QTreeWidgetItem* node) {
         n->setText(0, toQString(e.name));
         n->setData(0, kDataRole, 1);
         n->setData(0, kImageRole, image);
+        n->setData(0, kNameRole, n->text(0));
+        n->setFlags(n->flags() | Qt::ItemIsEditable);
         n->setIcon(0, icon);
         n->setChildIndicatorPolicy(e.hasSubKeys ? QTreeWidgetItem::ShowIndicator
                                                 : QTreeWidgetItem::DontShowIndicatorWhenChildless);
@@ -354,7 +370,7 @@ bool TRegform::fillValueList(RootHandle root, const std::string& subPath, bool r
         auto* data = new QStandardItem(shownDataText(r.data));
         data->setData(toQString(r.data), kDataTextRole);
         auto* kind = new QStandardItem(toQString(r.kind));
-        for (QStandardItem* i : {name, data, kind})
+        for (QStandardItem* i : {data, kind})
             i->setEditable(false);
         ValueModel->appendRow({name, data, kind});
     }

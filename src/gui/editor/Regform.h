@@ -20,6 +20,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QSplitter;
+class QStandardItem;
 class QStandardItemModel;
 class QTabWidget;
 class QToolBar;
@@ -105,6 +106,9 @@ public:
     void DeleteClick();                  // 削除(&D): the list's values or the tree's key
     void DeleteKeyClick();
     void DeleteValuesClick();
+    void RenameClick(); // 名前の変更(&R): the list's row or the tree's node
+    void TreeView1Edited(QTreeWidgetItem* node);
+    void ValueNameEdited(QStandardItem* item);
     void CopyKeyNameClick();    // キー名をクリップボードにコピー(&L)
     void CopyNameClick();       // 名前をクリップボードにコピー(&V)
     void CopyDataClick();       // データをクリップボードにコピー(&A)

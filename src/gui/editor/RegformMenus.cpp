@@ -88,7 +88,8 @@ void TRegform::buildMenus() {
              [this] { NewValueClick(EditedKind::MultiString); });
     menuItem(edit, QStringLiteral("修正(&M)"), QStringLiteral("Modify"), {},
              [this] { ModifyClick(); });
-    menuItem(edit, QStringLiteral("名前の変更(&R)"), QStringLiteral("Rename"), Qt::Key_F2, {});
+    menuItem(edit, QStringLiteral("名前の変更(&R)"), QStringLiteral("Rename"), Qt::Key_F2,
+             [this] { RenameClick(); });
     menuItem(edit, QStringLiteral("削除(&D)"), QStringLiteral("Delete"),
              QKeySequence(Qt::CTRL | Qt::Key_Delete), [this] { DeleteClick(); });
     edit->addSeparator();

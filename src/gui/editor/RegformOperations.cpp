@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QListView>
+#include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -355,6 +356,124 @@ void TRegform::DeleteValuesClick() {
         AddUndo(std::move(e));
     }
     reg.CloseKey();
+}
+
+// --- rename -------------------------------------------------------------------------------------
+
+void TRegform::RenameClick() {
+    if (readOnlyMode_)
+        return;
+    if (ListView1->hasFocus()) {
+        const std::vector<int> rows = selectedValueRows();
+        if (rows.empty())
+            return;
+        if (SelectedImageIndex == 2) {
+            warn(this, QStringLiteral("フルアクセス権がないため、読み取り専用で開いていますので、名"
+                                      "前や値の変更はできません。"));
+            return;
+        }
+        QStandardItem* item = ValueModel->item(rows.front(), 0);
+        if (item->data(kValueNameRole).toString().isEmpty()) {
+            warn(this, QStringLiteral("標準値の名前変更は許可されていません。"));
+            return;
+        }
+        ListView1->edit(item->index());
+        return;
+    }
+    QTreeWidgetItem* node = TreeView1->currentItem();
+    if (node && node->parent() && SelectedImageIndex != 2)
+        TreeView1->editItem(node, 0);
+}
+
+void TRegform::TreeView1Edited(QTreeWidgetItem* node) {
+    const QString oldName = node->data(0, kNameRole).toString();
+    const QString newName = node->text(0);
+    auto keepOld = [&](const QString& why) {
+        const QSignalBlocker block(TreeView1);
+        node->setText(0, oldName);
+        if (!why.isEmpty())
+            showError(this, why);
+    };
+    if (!node->parent() || readOnlyMode_ || node->data(0, kImageRole).toInt() == 2)
+        return keepOld({});
+    const auto at = locationOf(keyPathOf(node->parent()) + QLatin1Char('\\') + oldName);
+    const auto cpName = toCp932(newName);
+    if (!at || !at->handle || !cpName || cpName->empty() ||
+        cp932Find(*cpName, "\\") != std::string_view::npos)
+        return keepOld(QStringLiteral("その名前はキーの名前に使えません。"));
+    const std::string newSub = at->subPath.substr(0, at->subPath.rfind('\\') + 1) + *cpName;
+    TRegistry reg;
+    reg.RootKey(*at->handle);
+    // A key of that name would stay as it is and this one keep its name: say so.
+    if (reg.KeyPresent(newSub))
+        return keepOld(
+            QStringLiteral("同じ名前のキーが既に存在するため、キー名を変更できません。"));
+    try {
+        reg.MoveKey(at->subPath, newSub, true);
+    } catch (const RegistryError& e) {
+        return keepOld(toQString(e.fullText()));
+    }
+    if (!reg.KeyPresent(newSub) || reg.KeyPresent(at->subPath))
+        return keepOld(QStringLiteral("キー名を変更できませんでした。"));
+    {
+        const QSignalBlocker block(TreeView1);
+        node->setData(0, kNameRole, newName);
+    }
+    if (node == TreeView1->currentItem())
+        TreeView1Change(node);
+    UndoEntry e;
+    e.operation = sj("キー名の変更");
+    e.root = at->root;
+    e.keyPath = at->subPath;
+    e.before = at->subPath;
+    e.after = newSub;
+    AddUndo(std::move(e));
+}
+
+void TRegform::ValueNameEdited(QStandardItem* item) {
+    const QString oldName = item->data(kValueNameRole).toString();
+    const QString newName = item->text();
+    auto keepOld = [&](const QString& why) {
+        const QSignalBlocker block(ValueModel);
+        item->setText(oldName);
+        if (!why.isEmpty())
+            showError(this, why);
+    };
+    if (oldName.isEmpty() || SelectedImageIndex == 2 || readOnlyMode_)
+        return keepOld({});
+    const auto at = locationOf(caption_);
+    const auto oldCp = toCp932(oldName);
+    const auto newCp = toCp932(newName);
+    if (!at || !at->handle || !oldCp)
+        return keepOld({});
+    if (!newCp)
+        return keepOld(
+            QStringLiteral("値の名前に、レジストリに書き込めない文字が含まれています。"));
+    TRegistry reg;
+    reg.RootKey(*at->handle);
+    if (!reg.OpenKeyAnyAccess(at->subPath, false))
+        return keepOld(QStringLiteral("キーへのアクセスが拒否されました。"));
+    if (reg.ValuePresent(*newCp))
+        return keepOld(
+            QStringLiteral("同じ名前の値が既に存在するため、値の名前を変更できません。"));
+    try {
+        reg.RenameValue(*oldCp, *newCp);
+    } catch (const RegistryError& e) {
+        return keepOld(toQString(e.fullText()));
+    }
+    reg.CloseKey();
+    {
+        const QSignalBlocker block(ValueModel);
+        item->setData(newName, kValueNameRole);
+    }
+    UndoEntry e;
+    e.operation = sj("値名の変更");
+    e.root = at->root;
+    e.keyPath = at->subPath;
+    e.valueName = *oldCp;
+    e.before = *oldCp;
+    e.after = *newCp;
+    AddUndo(std::move(e));
 }
 
 // --- clipboard

@@ -179,10 +179,6 @@ void TRegform::setReadOnlyMode(bool on) {
         a->setIcon(ImageLists::toolImage(on ? ImageLists::ToolImage::ReadOnlyOn
                                             : ImageLists::ToolImage::ReadOnlyOff));
     }
-    const auto triggers =
-        on ? QAbstractItemView::NoEditTriggers
-           : QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked;
-    TreeView1->setEditTriggers(triggers);
     PageControl1->setTabEnabled(PageControl1->indexOf(ListView2), !on);
     showAccessState();
 }

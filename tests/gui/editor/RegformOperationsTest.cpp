@@ -16,6 +16,7 @@
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <algorithm>
 
 using namespace klv;
 
@@ -27,8 +28,13 @@ std::string stateOf(const std::string& path) {
     std::string out;
     if (!reg.OpenKeyForReading(path))
         return "(none)";
+    // Values taken back come again at the end of the enumeration: compare them by name.
+    std::vector<std::string> values;
     for (const RawValue& v : reg.ReadRawValues())
-        out += v.name.bytes + "=" + std::to_string(v.type) + ":" + v.data + ";";
+        values.push_back(v.name.bytes + "=" + std::to_string(v.type) + ":" + v.data + ";");
+    std::sort(values.begin(), values.end());
+    for (const std::string& v : values)
+        out += v;
     std::vector<std::string> keys;
     reg.ListSubKeys(keys);
     for (const std::string& k : keys)
@@ -168,4 +174,49 @@ TEST_F(RegformOperationsTest, ADeletedKeyComesBackAndReadOnlyKeysRefuse) {
 
     e.CopyKeyNameClick();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("HKEY_CURRENT_USER\\Ops"));
+}
+
+TEST_F(RegformOperationsTest, RenamesInPlaceAreTakenBackAndAClashKeepsTheOldName) {
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.CreateKey("\\Data\\a\\inner"));
+        ASSERT_TRUE(reg.CreateKey("\\Data\\c"));
+    }
+    TRegform& e = window();
+    e.NavigateTo(QStringLiteral("HKEY_CURRENT_USER\\Data\\a"));
+    QTreeWidgetItem* node = e.TreeView1->currentItem();
+    ASSERT_EQ(node->text(0), QStringLiteral("a"));
+    const std::string before = stateOf("\\Data");
+    node->setText(0, QStringLiteral("b")); // the in-place edit ends
+    TRegistry reg;
+    EXPECT_TRUE(reg.KeyPresent("\\Data\\b\\inner"));
+    EXPECT_FALSE(reg.KeyPresent("\\Data\\a"));
+    EXPECT_EQ(e.caption(), QStringLiteral("HKEY_CURRENT_USER\\Data\\b"));
+    EXPECT_EQ(e.undoLog().entries().front().after, "\\Data\\b");
+    undoNewest(e);
+    EXPECT_EQ(stateOf("\\Data"), before);
+
+    e.RefreshClick();
+    e.NavigateTo(QStringLiteral("HKEY_CURRENT_USER\\Data\\a"));
+    node = e.TreeView1->currentItem();
+    const std::size_t entries = e.undoLog().entries().size();
+    node->setText(0, QStringLiteral("c")); // a sibling has that name
+    EXPECT_EQ(node->text(0), QStringLiteral("a"));
+    EXPECT_EQ(dialogs.shown.back().caption, QStringLiteral("エラー"));
+    EXPECT_EQ(e.undoLog().entries().size(), entries);
+    EXPECT_EQ(stateOf("\\Data"), before);
+
+    // Values: renamed and taken back; a clash keeps the old name.
+    e.NavigateTo(QStringLiteral("HKEY_CURRENT_USER\\Ops"));
+    const std::string values = stateOf("\\Ops");
+    e.ValueModel->item(rowOf(e, QStringLiteral("x")), 0)->setText(QStringLiteral("z"));
+    EXPECT_NE(rowOf(e, QStringLiteral("z")), -1);
+    ASSERT_TRUE(reg.OpenKey("\\Ops", false));
+    EXPECT_EQ(reg.ReadText("z"), "1");
+    undoNewest(e);
+    EXPECT_EQ(stateOf("\\Ops"), values);
+    e.RefreshListClick();
+    e.ValueModel->item(rowOf(e, QStringLiteral("x")), 0)->setText(QStringLiteral("y"));
+    EXPECT_NE(rowOf(e, QStringLiteral("x")), -1);
+    EXPECT_EQ(stateOf("\\Ops"), values);
 }
