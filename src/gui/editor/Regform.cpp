@@ -112,6 +112,7 @@ TRegform::TRegform(FrameHost& form1, QWidget* parent)
     Bands->addToolBarBreak(Qt::TopToolBarArea);
     Bands->addToolBar(Qt::TopToolBarArea, static_cast<QToolBar*>(AddressBar));
     buildPanes();
+    buildContextMenus();
     Bands->setCentralWidget(Splitter2);
     for (QMenu* m : menus_)
         addActions(m->actions());

@@ -62,6 +62,8 @@ public:
     QTreeWidget* ListView5 = nullptr;   // value holder
     QLabel* Panel1 = nullptr;           // waiting panel
     QMenu* ListPopup = nullptr;         // popup menu of the panel lists
+    QMenu* ValuePopup = nullptr;        // context menu of the value list
+    QMenu* TreePopup = nullptr;         // context menu of the key tree
 
     // The key path text of the selected key ("マイコンピュータ" before the first selection).
     QString caption() const { return caption_; }
@@ -109,6 +111,10 @@ public:
     void RenameClick(); // 名前の変更(&R): the list's row or the tree's node
     void TreeView1Edited(QTreeWidgetItem* node);
     void ValueNameEdited(QStandardItem* item);
+    void OpenAsFileClick(); // 関連づけられたアプリケーションで開く(&O)
+    // The context menus' enabling as they open, for tests.
+    void prepareValuePopupForTesting() { prepareValuePopup(); }
+    void prepareTreePopupForTesting() { prepareTreePopup(); }
     void CopyKeyNameClick();    // キー名をクリップボードにコピー(&L)
     void CopyNameClick();       // 名前をクリップボードにコピー(&V)
     void CopyDataClick();       // データをクリップボードにコピー(&A)
@@ -141,6 +147,9 @@ private:
     void buildAddressBar();
     void buildPanes();
     void buildFunctionPanel();
+    void buildContextMenus();
+    void prepareValuePopup();
+    void prepareTreePopup();
     void restoreViewState();
     std::vector<QToolBar*> bands() const;
     void restoreBands();

@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -219,4 +220,37 @@ TEST_F(RegformOperationsTest, RenamesInPlaceAreTakenBackAndAClashKeepsTheOldName
     e.ValueModel->item(rowOf(e, QStringLiteral("x")), 0)->setText(QStringLiteral("y"));
     EXPECT_NE(rowOf(e, QStringLiteral("x")), -1);
     EXPECT_EQ(stateOf("\\Ops"), values);
+}
+
+TEST_F(RegformOperationsTest, TheContextMenusFollowTheSelection) {
+    TRegform& e = window();
+    auto item = [](QMenu* m, const char* name) -> QAction* {
+        for (QAction* a : m->actions())
+            if (a->objectName() == QLatin1String(name))
+                return a;
+        return nullptr;
+    };
+    QItemSelectionModel* sel = e.ListView1->selectionModel();
+    for (const char* n : {"x", "y"})
+        sel->select(e.ValueModel->index(rowOf(e, QString::fromLatin1(n)), 0),
+                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    e.prepareValuePopupForTesting();
+    EXPECT_FALSE(item(e.ValuePopup, "PopupModify")->isVisible());
+    EXPECT_EQ(item(e.ValuePopup, "PopupDelete")->text(),
+              QStringLiteral("選択しているすべての値を削除(&D)"));
+
+    // One row: its commands are back. Its data names no file.
+    e.NavigateTo(QStringLiteral("HKEY_CURRENT_USER\\Ops\\sub"));
+    sel->clearSelection();
+    e.ListView1->setCurrentIndex(e.ValueModel->index(rowOf(e, QStringLiteral("s")), 0));
+    e.prepareValuePopupForTesting();
+    EXPECT_TRUE(item(e.ValuePopup, "PopupModify")->isVisible());
+    EXPECT_TRUE(item(e.ValuePopup, "PopupRename")->isEnabled());
+    e.OpenAsFileClick();
+    EXPECT_TRUE(dialogs.shown.back().text.endsWith(QStringLiteral("\n\ntext")));
+
+    e.TreeView1->setCurrentItem(e.TreeView1->topLevelItem(1));
+    e.prepareTreePopupForTesting();
+    EXPECT_FALSE(item(e.TreePopup, "TreeDelete")->isEnabled());
+    EXPECT_FALSE(item(e.TreePopup, "TreeRename")->isEnabled());
 }
