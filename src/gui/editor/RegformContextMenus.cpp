@@ -38,8 +38,8 @@ void TRegform::buildContextMenus() {
         {"マルチ文字列(&M)", EditedKind::MultiString}};
     for (const auto& [caption, kind] : kinds)
         popupItem(create, QString::fromUtf8(caption), {}, [this, k = kind] { NewValueClick(k); });
-    popupItem(create, QStringLiteral("バイナリ(&B)"), QStringLiteral("PopupNewBinary"), {})
-        ->setEnabled(false); // the binary editor is not built yet
+    popupItem(create, QStringLiteral("バイナリ(&B)"), QStringLiteral("PopupNewBinary"),
+              [this] { NewValueClick(EditedKind::Binary); });
     ValuePopup->addSeparator();
     popupItem(ValuePopup, QStringLiteral("修正(&M)"), QStringLiteral("PopupModify"),
               [this] { ModifyClick(); });

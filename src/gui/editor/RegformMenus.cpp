@@ -81,7 +81,8 @@ void TRegform::buildMenus() {
              [this] { NewValueClick(EditedKind::String); });
     menuItem(create, QStringLiteral("数値（DWORD値）(&D)"), QStringLiteral("NewDword"), {},
              [this] { NewValueClick(EditedKind::Integer); });
-    menuItem(create, QStringLiteral("バイナリ(&B)"), QStringLiteral("NewBinary"), {}, {});
+    menuItem(create, QStringLiteral("バイナリ(&B)"), QStringLiteral("NewBinary"), {},
+             [this] { NewValueClick(EditedKind::Binary); });
     menuItem(create, QStringLiteral("拡張文字列(&E)"), QStringLiteral("NewExpandString"), {},
              [this] { NewValueClick(EditedKind::ExpandString); });
     menuItem(create, QStringLiteral("マルチ文字列(&M)"), QStringLiteral("NewMultiString"), {},

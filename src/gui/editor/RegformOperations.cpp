@@ -8,6 +8,7 @@
 #include "core/registry/RegistryError.h"
 #include "core/registry/ValueText.h"
 #include "gui/editor/RegformRoles.h"
+#include "gui/valueedit/BinaryEdit.h"
 #include "gui/valueedit/DwordEdit.h"
 #include "gui/valueedit/StringEdit.h"
 #include "gui/widgets/DialogService.h"
@@ -151,7 +152,7 @@ std::unique_ptr<ValueDialog> dialogFor(EditedKind kind, FrameHost& frame, QWidge
     case EditedKind::MultiString:
         return std::make_unique<TMultiStringEdit>(frame, parent);
     case EditedKind::Binary:
-        break;
+        return std::make_unique<TBinaryEdit>(frame, parent);
     }
     return nullptr;
 }
@@ -165,6 +166,8 @@ void setDialogData(ValueDialog& d, EditedKind kind, const QString& data) {
         i->setData(data.section(QLatin1Char(' '), 0, 0));
     else if (auto* m = dynamic_cast<TMultiStringEdit*>(&d))
         m->setData(data);
+    else if (auto* b = dynamic_cast<TBinaryEdit*>(&d))
+        b->setData(parseHexText(toCp932(data).value_or(std::string())));
     (void)kind;
 }
 
@@ -191,8 +194,6 @@ void TRegform::NewValueClick(EditedKind kind) {
         return;
     }
     std::unique_ptr<ValueDialog> d = dialogFor(kind, form1_, this);
-    if (!d)
-        return; // the binary editor comes with its own dialog
     form1_.Edit1 = caption_;
     form1_.Label3 = QStringLiteral("NO");
     d->setUp(true, QStringLiteral("(新規値)"), true);
@@ -234,8 +235,14 @@ void TRegform::ModifyClick() {
     case ValueKind::MultiString:
         edited = EditedKind::MultiString;
         break;
+    case ValueKind::Binary:
+        // A binary value without bytes opens no editor.
+        if (parseHexText(toCp932(oldText).value_or(std::string())).empty())
+            return;
+        edited = EditedKind::Binary;
+        break;
     default:
-        return; // binary: its own dialog
+        return;
     }
     std::unique_ptr<ValueDialog> d = dialogFor(edited, form1_, this);
     const QString valueName = nameItem->data(kValueNameRole).toString();
@@ -251,7 +258,16 @@ void TRegform::ModifyClick() {
     if (!committed)
         return;
     const std::string before = toCp932(oldText).value_or(std::string());
-    const std::string after = resultDataText(edited, form1_);
+    std::string after = resultDataText(edited, form1_);
+    if (edited == EditedKind::Binary) {
+        // The binary editor leaves the bytes in the registry only: read them back.
+        TRegistry reg;
+        if (const auto at = locationOf(caption_); at && at->handle) {
+            reg.RootKey(*at->handle);
+            if (reg.OpenKeyAnyAccess(at->subPath, false))
+                after = hexText(reg.ReadBinary(toCp932(valueName).value_or(std::string())));
+        }
+    }
     const auto at = locationOf(caption_);
     const bool integer = edited == EditedKind::Integer;
     logChange(kChangedOps[static_cast<int>(edited)], toCp932(valueName).value_or(std::string()),

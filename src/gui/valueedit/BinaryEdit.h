@@ -1,0 +1,34 @@
+#pragma once
+// The binary editor: the hex view, its edit menu and status line.
+#include "gui/valueedit/HexEditor.h"
+#include "gui/valueedit/ValueDialog.h"
+
+class QMenu;
+
+namespace klv {
+
+class TBinaryEdit : public ValueDialog {
+    Q_OBJECT
+public:
+    TBinaryEdit(FrameHost& form1, QWidget* parent = nullptr);
+    void setData(std::string_view bytes);
+
+    THexEditor* HexEditor1 = nullptr;
+    QLabel* StatusBar1 = nullptr;
+    QPushButton* Button3 = nullptr; // 編集メニュー
+    QMenu* EditMenu = nullptr;
+
+    void CutClick();
+    void CopyClick();
+    void PasteClick();     // the clipboard's text read as hex
+    void PasteTextClick(); // the clipboard's text as bytes
+
+protected:
+    std::optional<ValueEdit> edit() override;
+    void fillResults(const ValueEdit& e) override;
+
+private:
+    void showState();
+};
+
+} // namespace klv
