@@ -1,17 +1,23 @@
 #include "gui/valueedit/BinaryEdit.h"
 
+#include "core/platform/AtomicFile.h"
 #include "core/registry/ValueText.h"
+#include "core/settings/SettingsFile.h"
+#include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/TextBridge.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace klv {
 
@@ -38,6 +44,11 @@ TBinaryEdit::TBinaryEdit(FrameHost& form1, QWidget* parent)
         EditMenu->addAction(QStringLiteral("貼り付け(&P)"), this, [this] { PasteClick(); });
     QAction* pasteText = EditMenu->addAction(QStringLiteral("テキストを貼り付け(&A)"), this,
                                              [this] { PasteTextClick(); });
+    EditMenu->addSeparator();
+    QAction* open = EditMenu->addAction(QStringLiteral("開く(&O)"), this, [this] { OpenClick(); });
+    QMenu* save = EditMenu->addMenu(QStringLiteral("名前をつけて保存(&S)"));
+    save->addAction(QStringLiteral("バイナリ(&B)"), this, [this] { SaveClick(false); });
+    save->addAction(QStringLiteral("16進数テキスト(&X)"), this, [this] { SaveClick(true); });
     connect(undo, &QAction::triggered, this, [this] { HexEditor1->undo(); });
     connect(EditMenu, &QMenu::aboutToShow, this, [=, this] {
         const HexBuffer& b = HexEditor1->buffer();
@@ -50,10 +61,84 @@ TBinaryEdit::TBinaryEdit(FrameHost& form1, QWidget* parent)
         copy->setEnabled(selected);
         paste->setEnabled(clip && !HexEditor1->isReadOnly());
         pasteText->setEnabled(clip && !HexEditor1->isReadOnly());
+        open->setEnabled(!HexEditor1->isReadOnly());
     });
     connect(Button3, &QPushButton::clicked, this, [this] { EditMenu->popup(QCursor::pos()); });
     connect(HexEditor1, &THexEditor::stateChanged, this, [this] { showState(); });
     resize(620, 420);
+    // The display settings of section BINARY.
+    SettingsFile& settings = form1_.settings();
+    HexEditor1->setLineSize(settings.readInt("BINARY", "LINESIZE", 8));
+    HexEditor1->setReadOnly(settings.readBool("BINARY", "READONLY", false));
+}
+
+void TBinaryEdit::showEvent(QShowEvent* e) {
+    // Where the last binary editor was left, brought onto the screen.
+    if (const auto p = form1_.settings().readPlacement("BINARY", "FORM"); p && p->width > 100) {
+        QRect r(p->x, p->y, p->width, p->height);
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect avail = screen->availableGeometry();
+            r.setSize(r.size().boundedTo(avail.size()));
+            r.moveLeft(std::clamp(r.left(), avail.left(), avail.right() - r.width() + 1));
+            r.moveTop(std::clamp(r.top(), avail.top(), avail.bottom() - r.height() + 1));
+        }
+        setGeometry(r);
+    }
+    ValueDialog::showEvent(e);
+}
+
+void TBinaryEdit::done(int result) {
+    WindowPlacement p;
+    const QRect r = geometry();
+    p.show = isMaximized() ? 3 : 1;
+    p.maxX = p.maxY = -1;
+    p.x = r.x();
+    p.y = r.y();
+    p.width = r.width();
+    p.height = r.height();
+    try {
+        form1_.settings().writePlacement("BINARY", "FORM", p);
+    } catch (const std::exception&) {
+        // A settings file that cannot be written costs the placement only.
+    }
+    ValueDialog::done(result);
+}
+
+void TBinaryEdit::OpenClick() {
+    const QString file =
+        DialogService::instance().openFileName(this, QStringLiteral("ファイルの取り込み"),
+                                               QString(), QStringLiteral("すべてのファイル (*.*)"));
+    if (file.isEmpty())
+        return;
+    std::optional<std::string> bytes;
+    try {
+        bytes = readFileBytes(file.toStdString());
+    } catch (const FileError& e) {
+        showError(this, toQString(e.what()));
+        return;
+    }
+    if (!bytes) {
+        showError(this, QStringLiteral("ファイルが存在しません。\r\n") + file);
+        return;
+    }
+    // One undoable step: the old bytes go, the file's come.
+    HexEditor1->setCursor(0);
+    HexEditor1->eraseAll("ファイルの取り込み");
+    HexEditor1->insertBytes(*bytes, "ファイルの取り込み");
+}
+
+void TBinaryEdit::SaveClick(bool asHexText) {
+    const QString file = DialogService::instance().saveFileName(
+        this, QStringLiteral("名前を付けて保存"), QString(),
+        asHexText ? QStringLiteral("テキスト (*.txt)") : QStringLiteral("すべてのファイル (*.*)"));
+    if (file.isEmpty())
+        return;
+    const std::string bytes = HexEditor1->buffer().all();
+    try {
+        writeFileAtomically(file.toStdString(), asHexText ? hexText(bytes) : bytes);
+    } catch (const FileError&) {
+        showError(this, QStringLiteral("ファイルに保存できませんでした。\r\n") + file);
+    }
 }
 
 void TBinaryEdit::setData(std::string_view bytes) {

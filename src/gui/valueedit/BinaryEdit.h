@@ -20,10 +20,14 @@ public:
 
     void CutClick();
     void CopyClick();
-    void PasteClick();     // the clipboard's text read as hex
-    void PasteTextClick(); // the clipboard's text as bytes
+    void PasteClick();              // the clipboard's text read as hex
+    void PasteTextClick();          // the clipboard's text as bytes
+    void OpenClick();               // 開く(&O): a file's bytes
+    void SaveClick(bool asHexText); // 名前をつけて保存(&S)
 
 protected:
+    void showEvent(QShowEvent* e) override;
+    void done(int result) override;
     std::optional<ValueEdit> edit() override;
     void fillResults(const ValueEdit& e) override;
 

@@ -119,6 +119,14 @@ void THexEditor::insertBytes(std::string_view bytes, const std::string& descript
     moveTo(cursor_ + bytes.size(), false);
 }
 
+void THexEditor::eraseAll(const std::string& description) {
+    if (readOnly_ || buffer_.empty())
+        return;
+    buffer_.erase(0, buffer_.size(), description);
+    updateScroll();
+    moveTo(0, false);
+}
+
 void THexEditor::eraseSelection(const std::string& description) {
     const auto sel = selection();
     if (!sel || readOnly_)

@@ -32,6 +32,7 @@ public:
     // Replaces the selection, or inserts at the cursor.
     void insertBytes(std::string_view bytes, const std::string& description);
     void eraseSelection(const std::string& description);
+    void eraseAll(const std::string& description);
 
 signals:
     void stateChanged(); // cursor, selection, mode or data

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTreeView>
+#include <fstream>
 
 using namespace klv;
 
@@ -114,4 +115,34 @@ TEST_F(HexEditorTest, TheEditorWindowEditsBinaryValuesAndTheirUndoTakesItBack) {
     ASSERT_TRUE(reg.OpenKey("\\Bin", false));
     EXPECT_EQ(reg.ReadBinary("b"), std::string("\x01\x02", 2));
     ValueDialog::setRunnerForTesting({});
+}
+
+TEST_F(HexEditorTest, TheEditMenuOpensAndSavesFiles) {
+    TForm1& f = start();
+    f.Edit1 = QStringLiteral("HKEY_CURRENT_USER\\Bin");
+    TBinaryEdit d(f);
+    d.setUp(false, QStringLiteral("b"), true);
+    d.setData(std::string("\x01\x02", 2));
+    const auto dir = folders.root();
+    { std::ofstream(dir / "in.bin", std::ios::binary) << std::string("\xAA\xBB\xCC", 3); }
+    dialogs.fileNames.push_back(QString::fromStdString((dir / "in.bin").string()));
+    d.OpenClick();
+    EXPECT_EQ(d.HexEditor1->buffer().all(), std::string("\xAA\xBB\xCC", 3));
+    dialogs.fileNames.push_back(QString::fromStdString((dir / "out.txt").string()));
+    d.SaveClick(true);
+    dialogs.fileNames.push_back(QString::fromStdString((dir / "out.bin").string()));
+    d.SaveClick(false);
+    auto bytesOf = [](const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(bytesOf(dir / "out.txt"), "AA BB CC ");
+    EXPECT_EQ(bytesOf(dir / "out.bin"), std::string("\xAA\xBB\xCC", 3));
+    dialogs.fileNames.push_back(QString::fromStdString(dir.string())); // a folder
+    d.SaveClick(false);
+    EXPECT_TRUE(
+        dialogs.shown.back().text.startsWith(QStringLiteral("ファイルに保存できませんでした。")));
+    d.HexEditor1->undo();
+    d.HexEditor1->undo();
+    EXPECT_EQ(d.HexEditor1->buffer().all(), std::string("\x01\x02", 2));
 }
