@@ -15,7 +15,8 @@ void usage() {
         "       klovante_bench walk <system folder>\n"
         "       klovante_bench regfiles <system folder> [--fanout N] [--depth N] [--values N]\n"
         "       klovante_bench gui <system folder>\n"
-        "       klovante_bench undo <system folder>\n");
+        "       klovante_bench undo <system folder>\n"
+        "       klovante_bench hexedit <system folder>\n");
 }
 
 } // namespace
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
             return klv::bench::runWalk(args);
         if (!std::strcmp(argv[1], "gui"))
             return klv::bench::runGui(args);
+        if (!std::strcmp(argv[1], "hexedit"))
+            return klv::bench::runHexEdit(args);
         if (!std::strcmp(argv[1], "undo"))
             return klv::bench::runUndo(args);
         if (!std::strcmp(argv[1], "regfiles"))

@@ -59,6 +59,7 @@ int runGenerate(const Args& args);
 int runWalk(const Args& args);
 int runGui(const Args& args);
 int runUndo(const Args& args);
+int runHexEdit(const Args& args);
 int runRegFiles(const Args& args);
 
 } // namespace klv::bench

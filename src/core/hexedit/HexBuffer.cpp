@@ -6,9 +6,13 @@
 namespace klv {
 
 void HexBuffer::load(std::string_view bytes) {
-    data_.assign(bytes.begin(), bytes.end());
-    changed_.assign(bytes.size(), 0);
-    gapStart_ = gapEnd_ = bytes.size();
+    // A gap from the start, so that the first keystrokes move bytes but allocate nothing.
+    constexpr std::size_t kInitialGap = 64 * 1024;
+    data_.assign(bytes.size() + kInitialGap, 0);
+    std::copy(bytes.begin(), bytes.end(), data_.begin());
+    changed_.assign(data_.size(), 0);
+    gapStart_ = bytes.size();
+    gapEnd_ = data_.size();
     undo_.clear();
 }
 
