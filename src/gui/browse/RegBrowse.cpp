@@ -1,6 +1,7 @@
 #include "gui/browse/RegBrowse.h"
 
 #include "core/registry/KeyBrowser.h"
+#include "gui/widgets/DialogButtons.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
@@ -37,15 +38,10 @@ TRegBrowse::TRegBrowse(FrameHost& form1, QWidget* parent)
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setReadOnly(true);
     Edit1->setStyleSheet(QStringLiteral("QLineEdit { background: palette(window); }"));
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setDefault(true);
-    Button2 = new QPushButton(QStringLiteral("キャンセル"), this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
+    const OkCancelRow row = makeOkCancelRow(this);
+    Button1 = row.ok;
+    Button2 = row.cancel;
+    QHBoxLayout* buttons = row.layout;
     v->addWidget(Label1);
     v->addWidget(TreeView1, 1);
     v->addWidget(Edit1);

@@ -1,6 +1,7 @@
 #include "gui/valueedit/ValueDialog.h"
 
 #include "core/registry/RegistryError.h"
+#include "gui/widgets/DialogButtons.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/TextBridge.h"
@@ -32,15 +33,10 @@ ValueDialog::ValueDialog(FrameHost& form1, EditedKind kind, const QString& editC
     v->addWidget(Edit2);
     body_ = new QVBoxLayout;
     v->addLayout(body_, 1);
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setDefault(true);
-    Button2 = new QPushButton(QStringLiteral("キャンセル"), this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
+    const OkCancelRow row = makeOkCancelRow(this);
+    Button1 = row.ok;
+    Button2 = row.cancel;
+    QHBoxLayout* buttons = row.layout;
     v->addLayout(buttons);
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
