@@ -136,4 +136,30 @@ std::optional<fs::path> DriveMap::toLinuxPath(std::string_view windowsPath) cons
     return resolveNoCase(*root, *relative);
 }
 
+std::optional<std::string> DriveMap::toWindowsPath(const std::filesystem::path& file) const {
+    std::error_code ec;
+    const auto target = std::filesystem::weakly_canonical(file, ec);
+    if (ec)
+        return std::nullopt;
+    for (const char letter : drives()) {
+        const auto root = folder(letter);
+        if (!root)
+            continue;
+        const auto base = std::filesystem::weakly_canonical(*root, ec);
+        if (ec)
+            continue;
+        const auto rel = target.lexically_relative(base);
+        if (rel.empty() || *rel.begin() == "..")
+            continue;
+        std::string out{letter, ':'};
+        for (const auto& part : rel)
+            if (part != ".")
+                out += "\\" + part.string();
+        if (out.size() == 2)
+            out += "\\";
+        return out;
+    }
+    return std::nullopt;
+}
+
 } // namespace klv

@@ -24,6 +24,9 @@ public:
     // "C:\Program Files\x.exe" -> <folder of c:>/Program Files/x.exe, each component found
     // without regard to case; nullopt for a path without a mapped drive.
     std::optional<std::filesystem::path> toLinuxPath(std::string_view windowsPath) const;
+    // The other way: <folder of c:>/dir/x.exe -> "C:\dir\x.exe" (names as on disk, UTF-8);
+    // nullopt for a file below no drive's folder.
+    std::optional<std::string> toWindowsPath(const std::filesystem::path& file) const;
 
 private:
     std::filesystem::path devices_;

@@ -109,6 +109,13 @@ std::vector<std::string> multiStringLines(std::string_view memo) {
     return lines;
 }
 
+std::string assistedPath(std::string_view path, bool quote, bool appendIcon, int iconIndex) {
+    std::string out = quote ? "\"" + std::string(path) + "\"" : std::string(path);
+    if (appendIcon)
+        out += "," + std::to_string(std::max(0, iconIndex));
+    return out;
+}
+
 EditResult commitValueEdit(TRegistry& reg, const ValueEdit& edit) {
     const SplitKeyPath split = splitKeyPath(edit.location);
     if (!split.root)

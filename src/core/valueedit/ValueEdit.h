@@ -36,6 +36,10 @@ expandFirstVariable(std::string_view data,
 // dropped.
 std::vector<std::string> multiStringLines(std::string_view memo);
 
+// The full-path assistant's result: the path, in double quotation marks when asked, then ","
+// and the icon's index when asked.
+std::string assistedPath(std::string_view path, bool quote, bool appendIcon, int iconIndex);
+
 enum class EditedKind { String, ExpandString, Integer, Binary, MultiString };
 
 // What a dialog hands to the OK procedure.

@@ -1,5 +1,6 @@
 #include "gui/valueedit/StringEdit.h"
 
+#include "gui/valueedit/PathAssistant.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/TextBridge.h"
@@ -46,16 +47,34 @@ void TStringEdit::setData(const QString& text) {
     Edit3->setFocus();
 }
 
-// The full-path assistant: a file chosen in the dialog replaces the data.
+// The full-path assistant: the chosen file, quoted and numbered as its boxes say, replaces the
+// data.
 void TStringEdit::Button3Click() {
-    const QString file = DialogService::instance().openFileName(
-        this, QStringLiteral("フルパス指定アシスタント"), QString(),
-        QStringLiteral("すべてのファイル (*.*);;アイコン (*.ico);;アイコンを含むファイル "
-                       "(*.exe *.dll *.cpl *.drv *.sys *.ocx)"));
-    if (file.isEmpty())
+    TPathAssistant assistant(this);
+    if (!runPathAssistant(assistant))
         return;
-    Edit3->setText(file);
+    const QStringList chosen = assistant.selectedFiles();
+    if (chosen.isEmpty())
+        return;
+    Edit3->setText(assistant.result(chosen.front()));
     modified_ = true;
+}
+
+namespace {
+std::function<bool(TPathAssistant&)>& assistantRunner() {
+    static std::function<bool(TPathAssistant&)> runner;
+    return runner;
+}
+} // namespace
+
+bool TStringEdit::runPathAssistant(TPathAssistant& assistant) {
+    if (assistantRunner())
+        return assistantRunner()(assistant);
+    return assistant.exec() == QDialog::Accepted;
+}
+
+void TStringEdit::setAssistantRunnerForTesting(std::function<bool(TPathAssistant&)> runner) {
+    assistantRunner() = std::move(runner);
 }
 
 std::optional<ValueEdit> TStringEdit::edit() {

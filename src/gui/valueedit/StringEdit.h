@@ -18,10 +18,14 @@ public:
     QToolButton* Button3 = nullptr; // フルパス指定アシスタントの表示
     void Button3Click();
 
+    // Tests answer the assistant instead of a user; nullptr restores exec().
+    static void setAssistantRunnerForTesting(std::function<bool(class TPathAssistant&)> runner);
+
 protected:
     std::optional<ValueEdit> edit() override;
 
 private:
+    static bool runPathAssistant(class TPathAssistant& assistant);
     bool modified_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include "core/platform/Encoding.h"
 #include "support/TempFolders.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
@@ -72,4 +73,17 @@ TEST(DriveMap, WindowsPathsFindFilesWithoutRegardToCase) {
     EXPECT_EQ(map.toLinuxPath("C:x"), std::nullopt);
     EXPECT_EQ(map.toLinuxPath("\\\\server\\share"), std::nullopt);
     EXPECT_EQ(map.toLinuxPath("Program Files"), std::nullopt);
+}
+
+TEST(DriveMap, FilesBelowADriveGetTheirWindowsPathBack) {
+    test::TempFolders temp;
+    const DriveMap map(temp.windir());
+    map.ensureDefaults(temp.home());
+    const fs::path file = temp.home() / "drive_c" / "Program Files" / "x.exe";
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << "x";
+    EXPECT_EQ(map.toWindowsPath(file), "C:\\Program Files\\x.exe");
+    EXPECT_EQ(map.toLinuxPath(*map.toWindowsPath(file)), fs::canonical(file));
+    EXPECT_EQ(map.toWindowsPath(temp.home() / "drive_c"), "C:\\");
+    EXPECT_EQ(map.toWindowsPath(temp.root()), std::nullopt); // below no drive
 }

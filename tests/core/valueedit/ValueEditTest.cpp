@@ -43,6 +43,12 @@ TEST(ValueEditRulesTest, TheMemoGivesItsLinesWithoutATrailingBreak) {
     EXPECT_EQ(multiStringLines(""), std::vector<std::string>{});
 }
 
+TEST(ValueEditRulesTest, TheAssistantQuotesAndNumbersThePath) {
+    EXPECT_EQ(assistedPath("C:\\x.dll", false, false, 3), "C:\\x.dll");
+    EXPECT_EQ(assistedPath("C:\\x.dll", true, true, 3), "\"C:\\x.dll\",3");
+    EXPECT_EQ(assistedPath("C:\\x.ico", false, true, -1), "C:\\x.ico,0"); // none clicked
+}
+
 class ValueEditTest : public test::RegistryFixture {};
 
 TEST_F(ValueEditTest, TheOkProcedureWritesCreatesAndRefuses) {

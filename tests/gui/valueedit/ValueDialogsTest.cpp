@@ -1,11 +1,17 @@
 // The value editor dialogs through their handlers: the DWORD fields, the OK procedure's
 // results, name clashes, refused writes and texts the registry cannot hold.
+#include "core/platform/DriveMap.h"
+#include "core/platform/Folders.h"
 #include "gui/valueedit/DwordEdit.h"
+#include "gui/valueedit/PathAssistant.h"
 #include "gui/valueedit/StringEdit.h"
 #include "gui/widgets/TextBridge.h"
 #include "support/WindowTest.h"
 
+#include <QCheckBox>
+#include <QImage>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -135,4 +141,30 @@ TEST_F(ValueDialogsTest, MultiAndExpandableStringsWriteWhatTheirFieldsShow) {
     x.Button3Click();
     EXPECT_EQ(x.Edit4->text(), QStringLiteral("no variables"));
     qunsetenv("KLOVANTE_TEST_VAR");
+}
+
+TEST_F(ValueDialogsTest, TheFullPathAssistantQuotesAndNumbersTheChosenFile) {
+    TForm1& f = frame();
+    const auto folder = DriveMap(systemFolder()).folder('C');
+    ASSERT_TRUE(folder);
+    const auto icon = *folder / "icons" / "app.ico";
+    std::filesystem::create_directories(icon.parent_path());
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString(icon.string()), "ICO"));
+    TStringEdit::setAssistantRunnerForTesting([&](TPathAssistant& a) {
+        a.selectFile(QString::fromStdString(icon.string()));
+        a.showIconsOf(QString::fromStdString(icon.string()));
+        EXPECT_GE(a.IconList->count(), 1);
+        a.IconList->setCurrentRow(0);
+        a.CheckBox1->setChecked(true);
+        a.CheckBox2->setChecked(true);
+        return true;
+    });
+    TStringEdit d(f);
+    d.setUp(false, QStringLiteral("s"), true);
+    d.setData(QStringLiteral("old"));
+    d.Button3Click();
+    TStringEdit::setAssistantRunnerForTesting({});
+    EXPECT_EQ(d.Edit3->text(), QStringLiteral("\"C:\\icons\\app.ico\",0"));
 }
