@@ -68,7 +68,15 @@ TBinaryEdit::TBinaryEdit(FrameHost& form1, QWidget* parent)
     resize(620, 420);
     // The display settings of section BINARY.
     SettingsFile& settings = form1_.settings();
-    HexEditor1->setLineSize(settings.readInt("BINARY", "LINESIZE", 8));
+    HexDisplay display;
+    display.lineSize = settings.readInt("BINARY", "LINESIZE", 8);
+    display.columnSize = settings.readInt("BINARY", "COLUMNSIZE", 1);
+    display.decimalOffsets = settings.readInt("BINARY", "DISPLAY", 0) == 1;
+    display.grid = settings.readInt("BINARY", "GRID", 0);
+    display.lineCaret = settings.readInt("BINARY", "STYLE", 1) == 1;
+    display.maskBlanks = settings.readBool("BINARY", "MASK", false);
+    display.ansi = settings.readInt("BINARY", "TRANS", 0) == 0;
+    HexEditor1->setDisplay(display);
     HexEditor1->setReadOnly(settings.readBool("BINARY", "READONLY", false));
 }
 

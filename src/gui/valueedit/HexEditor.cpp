@@ -30,8 +30,36 @@ void THexEditor::load(std::string_view bytes) {
 
 void THexEditor::setLineSize(int bytes) {
     lineSize_ = std::clamp(bytes, 1, 64);
+    display_.lineSize = lineSize_;
     updateScroll();
     viewport()->update();
+}
+
+void THexEditor::setDisplay(const HexDisplay& display) {
+    display_ = display;
+    display_.columnSize = std::clamp(display.columnSize, 1, 64);
+    display_.grid = std::clamp(display.grid, 0, 8);
+    setLineSize(display.lineSize);
+}
+
+// Offsets take ten characters; each byte two, and each column of bytes one more after it.
+int THexEditor::hexX(int column) const {
+    const int cw = charWidth();
+    return 10 * cw + column * 2 * cw + (column / display_.columnSize) * cw;
+}
+
+int THexEditor::textLeft() const {
+    return hexX(lineSize_) + charWidth();
+}
+
+QChar THexEditor::shownChar(unsigned char b) const {
+    if (b == 0x20 && !display_.maskBlanks)
+        return QLatin1Char(' ');
+    if (b > 0x20 && b < 0x7F)
+        return QLatin1Char(static_cast<char>(b));
+    if (display_.ansi && b >= 0xA1 && b <= 0xDF)
+        return QChar(0xFF61 + (b - 0xA1)); // CP932's half-width katakana
+    return QLatin1Char('.');
 }
 
 int THexEditor::rowHeight() const {
@@ -241,18 +269,17 @@ void THexEditor::keyPressEvent(QKeyEvent* e) {
 
 void THexEditor::mousePressEvent(QMouseEvent* e) {
     const int cw = charWidth();
-    const int hexLeft = 10 * cw;
-    const int textLeft = hexLeft + lineSize_ * 3 * cw + cw;
     const int row =
         verticalScrollBar()->value() + static_cast<int>(e->position().y()) / rowHeight();
     const int x = static_cast<int>(e->position().x());
-    int column;
-    if (x >= textLeft) {
+    int column = 0;
+    if (x >= textLeft()) {
         textPart_ = true;
-        column = (x - textLeft) / cw;
+        column = (x - textLeft()) / cw;
     } else {
         textPart_ = false;
-        column = std::max(0, x - hexLeft) / (3 * cw);
+        while (column + 1 < lineSize_ && hexX(column + 1) <= x)
+            ++column;
     }
     column = std::clamp(column, 0, lineSize_ - 1);
     moveTo(static_cast<std::size_t>(row) * static_cast<std::size_t>(lineSize_) +
@@ -266,29 +293,37 @@ void THexEditor::paintEvent(QPaintEvent*) {
     const int cw = charWidth();
     const int rh = rowHeight();
     const int ascent = fontMetrics().ascent() + 1;
-    const int hexLeft = 10 * cw;
-    const int textLeft = hexLeft + lineSize_ * 3 * cw + cw;
+    const int textX = textLeft();
     const auto line = static_cast<std::size_t>(lineSize_);
     const int firstRow = verticalScrollBar()->value();
     const int rows = viewport()->height() / rh + 1;
     const auto sel = selection();
     const QColor changedColour(Qt::red);
     const QColor selectionColour = palette().highlight().color().lighter(160);
+    if (display_.grid > 0) {
+        // Lines between the columns of the hex part, and before the text part.
+        QPen pen(palette().mid().color());
+        pen.setWidth(display_.grid);
+        p.setPen(pen);
+        for (int c = display_.columnSize; c < lineSize_; c += display_.columnSize)
+            p.drawLine(hexX(c) - cw / 2, 0, hexX(c) - cw / 2, viewport()->height());
+        p.drawLine(textX - cw / 2, 0, textX - cw / 2, viewport()->height());
+    }
     for (int r = 0; r < rows; ++r) {
         const std::size_t start = static_cast<std::size_t>(firstRow + r) * line;
         if (start > buffer_.size())
             break;
         const int y = r * rh;
-        char offset[16];
-        std::snprintf(offset, sizeof offset, "%08zX:", start);
+        char offset[24];
+        std::snprintf(offset, sizeof offset, display_.decimalOffsets ? "%08zu:" : "%08zX:", start);
         p.setPen(palette().text().color());
         p.drawText(0, y + ascent, QString::fromLatin1(offset));
         const std::string bytes = buffer_.bytes(start, line);
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             const std::size_t pos = start + i;
             const auto b = static_cast<unsigned char>(bytes[i]);
-            const int hx = hexLeft + static_cast<int>(i) * 3 * cw;
-            const int tx = textLeft + static_cast<int>(i) * cw;
+            const int hx = hexX(static_cast<int>(i));
+            const int tx = textX + static_cast<int>(i) * cw;
             if (sel && pos >= sel->first && pos <= sel->second) {
                 p.fillRect(hx, y, 2 * cw, rh, selectionColour);
                 p.fillRect(tx, y, cw, rh, selectionColour);
@@ -296,14 +331,16 @@ void THexEditor::paintEvent(QPaintEvent*) {
             p.setPen(buffer_.changed(pos) ? changedColour : palette().text().color());
             const char hex[3] = {kDigits[b >> 4], kDigits[b & 15], 0};
             p.drawText(hx, y + ascent, QString::fromLatin1(hex));
-            p.drawText(tx, y + ascent, QString(QChar(b >= 0x20 && b < 0x7F ? b : '.')));
+            p.drawText(tx, y + ascent, QString(shownChar(b)));
         }
-        // The cursor: a line at the left of its cell, in the part that takes typing.
+        // The cursor, in the part that takes typing: a line at the left of its cell (insert
+        // mode, or STYLE 1), else a block over it.
         if (cursor_ >= start && cursor_ < start + line) {
             const auto col = static_cast<int>(cursor_ - start);
-            const int cx = textPart_ ? textLeft + col * cw : hexLeft + col * 3 * cw + nibble_ * cw;
-            p.fillRect(cx, y, insertMode_ ? 2 : cw, rh,
-                       insertMode_ ? palette().text().color() : QColor(0, 0, 255, 60));
+            const int cx = textPart_ ? textX + col * cw : hexX(col) + nibble_ * cw;
+            const bool thin = insertMode_ || display_.lineCaret;
+            p.fillRect(cx, y, thin ? 2 : cw, rh,
+                       thin ? palette().text().color() : QColor(0, 0, 255, 60));
         }
     }
 }

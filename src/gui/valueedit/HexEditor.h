@@ -9,6 +9,17 @@
 
 namespace klv {
 
+// The display settings of section BINARY.
+struct HexDisplay {
+    int lineSize = 8;            // LINESIZE: bytes per line
+    int columnSize = 1;          // COLUMNSIZE: bytes per column of the hex part
+    bool decimalOffsets = false; // DISPLAY 1: offsets in decimal
+    int grid = 0;                // GRID: width of the lines between columns, 0 for none
+    bool lineCaret = true;       // STYLE 1: a line at the left of the cell, else a block
+    bool maskBlanks = false;     // MASK: blanks shown as "." in the text part too
+    bool ansi = true;            // TRANS 0: the text part shows CP932 half-width katakana
+};
+
 class THexEditor : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -25,6 +36,11 @@ public:
     void setReadOnly(bool on) { readOnly_ = on; }
     bool isReadOnly() const { return readOnly_; }
     void setLineSize(int bytes);
+    void setDisplay(const HexDisplay& display);
+    // Where things are drawn: the left edge of a byte's cell in the hex part, and of the text
+    // part.
+    int hexX(int column) const;
+    int textLeft() const;
     // The selection as [first, last], when there is one.
     std::optional<std::pair<std::size_t, std::size_t>> selection() const;
 
@@ -51,6 +67,7 @@ private:
     void ensureVisible();
     int rowHeight() const;
     int charWidth() const;
+    QChar shownChar(unsigned char byte) const;
 
     HexBuffer buffer_;
     std::size_t cursor_ = 0;
@@ -60,6 +77,7 @@ private:
     bool textPart_ = false;
     bool readOnly_ = false;
     int lineSize_ = 8;
+    HexDisplay display_;
 };
 
 } // namespace klv

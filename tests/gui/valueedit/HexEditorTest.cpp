@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTreeView>
@@ -145,4 +146,30 @@ TEST_F(HexEditorTest, TheEditMenuOpensAndSavesFiles) {
     d.HexEditor1->undo();
     d.HexEditor1->undo();
     EXPECT_EQ(d.HexEditor1->buffer().all(), std::string("\x01\x02", 2));
+}
+
+TEST_F(HexEditorTest, ClicksFindTheirByteWhateverTheColumnLayout) {
+    THexEditor h;
+    h.resize(600, 300);
+    HexDisplay display;
+    display.columnSize = 4;
+    display.lineSize = 8;
+    display.decimalOffsets = true;
+    display.grid = 1;
+    h.setDisplay(display);
+    h.load(std::string(64, 'A'));
+    EXPECT_GT(h.hexX(4) - h.hexX(3), h.hexX(3) - h.hexX(2)); // a gap between the columns
+    auto click = [&](int x, int y) {
+        QMouseEvent e(QEvent::MouseButtonPress, QPointF(x, y), QPointF(x, y), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(h.viewport(), &e);
+    };
+    click(h.hexX(5) + 1, 2);
+    EXPECT_EQ(h.cursor(), 5u);
+    EXPECT_FALSE(h.textPart());
+    click(h.textLeft() + 2 * h.fontMetrics().horizontalAdvance(QLatin1Char('0')) + 1, 2);
+    EXPECT_EQ(h.cursor(), 2u);
+    EXPECT_TRUE(h.textPart());
+    QImage image(h.size(), QImage::Format_RGB32);
+    h.render(&image); // paints with the grid and decimal offsets
 }
