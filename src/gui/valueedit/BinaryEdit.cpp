@@ -49,6 +49,9 @@ TBinaryEdit::TBinaryEdit(FrameHost& form1, QWidget* parent)
     QMenu* save = EditMenu->addMenu(QStringLiteral("名前をつけて保存(&S)"));
     save->addAction(QStringLiteral("バイナリ(&B)"), this, [this] { SaveClick(false); });
     save->addAction(QStringLiteral("16進数テキスト(&X)"), this, [this] { SaveClick(true); });
+    EditMenu->addSeparator();
+    // The options dialog's binary-editor page comes with the options dialog.
+    EditMenu->addAction(QStringLiteral("表示オプション(&O)"))->setEnabled(false);
     connect(undo, &QAction::triggered, this, [this] { HexEditor1->undo(); });
     connect(EditMenu, &QMenu::aboutToShow, this, [=, this] {
         const HexBuffer& b = HexEditor1->buffer();
