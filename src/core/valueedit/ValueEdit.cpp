@@ -116,6 +116,24 @@ std::string assistedPath(std::string_view path, bool quote, bool appendIcon, int
     return out;
 }
 
+std::optional<EditedKind> editedKindOf(ValueKind kind) {
+    switch (kind) {
+    case ValueKind::String:
+        return EditedKind::String;
+    case ValueKind::ExpandString:
+        return EditedKind::ExpandString;
+    case ValueKind::Integer:
+        return EditedKind::Integer;
+    case ValueKind::Binary:
+        return EditedKind::Binary;
+    case ValueKind::MultiString:
+        return EditedKind::MultiString;
+    case ValueKind::Unknown:
+        break;
+    }
+    return std::nullopt;
+}
+
 EditResult commitValueEdit(TRegistry& reg, const ValueEdit& edit) {
     const SplitKeyPath split = splitKeyPath(edit.location);
     if (!split.root)

@@ -42,6 +42,9 @@ std::string assistedPath(std::string_view path, bool quote, bool appendIcon, int
 
 enum class EditedKind { String, ExpandString, Integer, Binary, MultiString };
 
+// The editor of a value kind; nullopt for the kinds no editor writes back.
+std::optional<EditedKind> editedKindOf(ValueKind kind);
+
 // What a dialog hands to the OK procedure.
 struct ValueEdit {
     std::string location; // root name, backslash, key path

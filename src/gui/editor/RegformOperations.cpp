@@ -157,20 +157,6 @@ std::unique_ptr<ValueDialog> dialogFor(EditedKind kind, FrameHost& frame, QWidge
     return nullptr;
 }
 
-void setDialogData(ValueDialog& d, EditedKind kind, const QString& data) {
-    if (auto* s = dynamic_cast<TStringEdit*>(&d))
-        s->setData(data);
-    else if (auto* x = dynamic_cast<TExpandStringEdit*>(&d))
-        x->setData(data);
-    else if (auto* i = dynamic_cast<TDwordEdit*>(&d))
-        i->setData(data.section(QLatin1Char(' '), 0, 0));
-    else if (auto* m = dynamic_cast<TMultiStringEdit*>(&d))
-        m->setData(data);
-    else if (auto* b = dynamic_cast<TBinaryEdit*>(&d))
-        b->setData(parseHexText(toCp932(data).value_or(std::string())));
-    (void)kind;
-}
-
 // The new data text as the list shows it, from the editor's result fields.
 std::string resultDataText(EditedKind kind, FrameHost& f) {
     switch (kind) {
@@ -198,7 +184,7 @@ void TRegform::NewValueClick(EditedKind kind) {
     form1_.Label3 = QStringLiteral("NO");
     d->setUp(true, QStringLiteral("(新規値)"), true);
     if (kind == EditedKind::Integer)
-        setDialogData(*d, kind, QStringLiteral("0"));
+        d->setDataText(QStringLiteral("0"));
     ValueDialog::run(*d);
     const bool committed = form1_.Label3 == QStringLiteral("YES");
     form1_.Label3 = QStringLiteral("NO");
@@ -221,29 +207,14 @@ void TRegform::ModifyClick() {
     const std::optional<ValueKind> kind = kindFromName(toCp932(kindName).value_or(std::string()));
     if (!kind || !nameItem->data(kEditableRole).toBool())
         return;
-    EditedKind edited;
-    switch (*kind) {
-    case ValueKind::String:
-        edited = EditedKind::String;
-        break;
-    case ValueKind::ExpandString:
-        edited = EditedKind::ExpandString;
-        break;
-    case ValueKind::Integer:
-        edited = EditedKind::Integer;
-        break;
-    case ValueKind::MultiString:
-        edited = EditedKind::MultiString;
-        break;
-    case ValueKind::Binary:
-        // A binary value without bytes opens no editor.
-        if (parseHexText(toCp932(oldText).value_or(std::string())).empty())
-            return;
-        edited = EditedKind::Binary;
-        break;
-    default:
+    const std::optional<EditedKind> editor = editedKindOf(*kind);
+    if (!editor)
         return;
-    }
+    const EditedKind edited = *editor;
+    // A binary value without bytes opens no editor.
+    if (edited == EditedKind::Binary &&
+        parseHexText(toCp932(oldText).value_or(std::string())).empty())
+        return;
     std::unique_ptr<ValueDialog> d = dialogFor(edited, form1_, this);
     const QString valueName = nameItem->data(kValueNameRole).toString();
     const bool isDefault = valueName.isEmpty();
@@ -251,7 +222,7 @@ void TRegform::ModifyClick() {
     form1_.Label3 = QStringLiteral("NO");
     d->setUp(false, valueName, !readOnlyMode_ && SelectedImageIndex != 2);
     const bool noData = toCp932(oldText) == std::optional(noValueDataText());
-    setDialogData(*d, edited, isDefault && noData ? QString() : oldText);
+    d->setDataText(isDefault && noData ? QString() : oldText);
     ValueDialog::run(*d);
     const bool committed = form1_.Label3 == QStringLiteral("YES");
     form1_.Label3 = QStringLiteral("NO");

@@ -157,6 +157,10 @@ void TBinaryEdit::setData(std::string_view bytes) {
     HexEditor1->setFocus();
 }
 
+void TBinaryEdit::setDataText(const QString& text) {
+    setData(parseHexText(toCp932(text).value_or(std::string())));
+}
+
 // 位置, 選択, the modified mark, R, the mode and the size, as the status panels show them.
 void TBinaryEdit::showState() {
     const HexBuffer& b = HexEditor1->buffer();

@@ -12,6 +12,8 @@ class TBinaryEdit : public ValueDialog {
 public:
     TBinaryEdit(FrameHost& form1, QWidget* parent = nullptr);
     void setData(std::string_view bytes);
+    // The hex text read as bytes.
+    void setDataText(const QString& text) override;
 
     THexEditor* HexEditor1 = nullptr;
     QLabel* StatusBar1 = nullptr;

@@ -58,6 +58,10 @@ void TDwordEdit::setData(const QString& decimal) {
     Edit3->setFocus();
 }
 
+void TDwordEdit::setDataText(const QString& text) {
+    setData(text.section(QLatin1Char(' '), 0, 0));
+}
+
 void TDwordEdit::activate(int index) {
     QRadioButton* radios[] = {RadioButton1, RadioButton2, RadioButton3};
     QLineEdit* fields[] = {Edit3, Edit4, Edit5};

@@ -12,6 +12,8 @@ public:
     TDwordEdit(FrameHost& form1, QWidget* parent = nullptr);
     // The caller's decimal text (the display text up to its first blank).
     void setData(const QString& decimal);
+    // The display text up to its first blank is the decimal.
+    void setDataText(const QString& text) override;
 
     QLineEdit* Edit3 = nullptr; // decimal
     QLineEdit* Edit4 = nullptr; // hexadecimal

@@ -13,6 +13,7 @@ class TStringEdit : public ValueDialog {
 public:
     TStringEdit(FrameHost& form1, QWidget* parent = nullptr);
     void setData(const QString& text);
+    void setDataText(const QString& text) override { setData(text); }
 
     QLineEdit* Edit3 = nullptr;     // the data
     QToolButton* Button3 = nullptr; // フルパス指定アシスタントの表示
@@ -34,6 +35,7 @@ class TExpandStringEdit : public ValueDialog {
 public:
     TExpandStringEdit(FrameHost& form1, QWidget* parent = nullptr);
     void setData(const QString& text);
+    void setDataText(const QString& text) override { setData(text); }
 
     QLineEdit* Edit3 = nullptr;       // the data
     QLineEdit* Edit4 = nullptr;       // the expanded preview
@@ -55,6 +57,7 @@ public:
     TMultiStringEdit(FrameHost& form1, QWidget* parent = nullptr);
     // The lines separated by CR LF.
     void setData(const QString& text);
+    void setDataText(const QString& text) override { setData(text); }
 
     QPlainTextEdit* Memo1 = nullptr; // the strings, one a line
     QPlainTextEdit* Memo2 = nullptr; // the location

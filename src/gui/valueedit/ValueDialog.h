@@ -25,6 +25,9 @@ public:
 
     // Sets the mode, the name and whether OK is offered (a read-only window or key: not).
     void setUp(bool newMode, const QString& name, bool writable);
+    // The current data in the value list's display form (a DWORD's "5 (0x00000005)", binary
+    // data's hex text).
+    virtual void setDataText(const QString& text) = 0;
     bool newMode() const { return newMode_; }
 
     QLineEdit* Edit1 = nullptr;     // the value's name
