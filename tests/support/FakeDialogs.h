@@ -25,6 +25,7 @@ public:
     std::deque<MsgAnswer> answers;
     std::deque<std::optional<QString>> inputs;
     std::deque<QString> fileNames;
+    std::deque<bool> readOnlyBoxes; // ticks of the open dialog's read-only box
     std::deque<QString> folders;
     std::deque<std::optional<QFont>> fonts;
 
@@ -47,9 +48,11 @@ public:
         asked << caption;
         return pop(inputs, std::optional<QString>());
     }
-    QString openFileName(QWidget*, const QString& caption, const QString&,
-                         const QString&) override {
+    QString openFileName(QWidget*, const QString& caption, const QString&, const QString&,
+                         bool* readOnly) override {
         asked << caption;
+        if (readOnly)
+            *readOnly = pop(readOnlyBoxes, *readOnly);
         return pop(fileNames, QString());
     }
     QString saveFileName(QWidget*, const QString& caption, const QString&,

@@ -116,9 +116,10 @@ void TBinaryEdit::done(int result) {
 }
 
 void TBinaryEdit::OpenClick() {
-    const QString file =
-        DialogService::instance().openFileName(this, QStringLiteral("ファイルの取り込み"),
-                                               QString(), QStringLiteral("すべてのファイル (*.*)"));
+    bool readOnly = false;
+    const QString file = DialogService::instance().openFileName(
+        this, QStringLiteral("ファイルの取り込み"), QString(),
+        QStringLiteral("すべてのファイル (*.*)"), &readOnly);
     if (file.isEmpty())
         return;
     std::optional<std::string> bytes;
@@ -136,6 +137,8 @@ void TBinaryEdit::OpenClick() {
     HexEditor1->setCursor(0);
     HexEditor1->eraseAll("ファイルの取り込み");
     HexEditor1->insertBytes(*bytes, "ファイルの取り込み");
+    if (readOnly)
+        HexEditor1->setReadOnly(true);
 }
 
 void TBinaryEdit::SaveClick(bool asHexText) {

@@ -1,8 +1,10 @@
 #include "gui/widgets/DialogService.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -69,8 +71,22 @@ public:
     }
 
     QString openFileName(QWidget* parent, const QString& caption, const QString& folder,
-                         const QString& filter) override {
-        return QFileDialog::getOpenFileName(parent, caption, folder, filter);
+                         const QString& filter, bool* readOnly) override {
+        if (!readOnly)
+            return QFileDialog::getOpenFileName(parent, caption, folder, filter);
+        // Native dialogs take no extra controls, so the box goes under Qt's own dialog.
+        QFileDialog d(parent, caption, folder, filter);
+        d.setOption(QFileDialog::DontUseNativeDialog);
+        d.setFileMode(QFileDialog::ExistingFile);
+        d.setAcceptMode(QFileDialog::AcceptOpen);
+        auto* box = new QCheckBox(QStringLiteral("読み取り専用で開く(&R)"), &d);
+        box->setChecked(*readOnly);
+        if (auto* grid = qobject_cast<QGridLayout*>(d.layout()))
+            grid->addWidget(box, grid->rowCount(), 0, 1, grid->columnCount());
+        if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
+            return QString();
+        *readOnly = box->isChecked();
+        return d.selectedFiles().constFirst();
     }
 
     QString saveFileName(QWidget* parent, const QString& caption, const QString& folder,

@@ -28,9 +28,10 @@ public:
     // nullopt when cancelled.
     virtual std::optional<QString> inputText(QWidget* parent, const QString& caption,
                                              const QString& prompt, const QString& initial) = 0;
-    // Empty when cancelled.
+    // Empty when cancelled. Given readOnly, the dialog shows a "read-only" box whose state
+    // comes back there.
     virtual QString openFileName(QWidget* parent, const QString& caption, const QString& folder,
-                                 const QString& filter) = 0;
+                                 const QString& filter, bool* readOnly = nullptr) = 0;
     virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& folder,
                                  const QString& filter) = 0;
     virtual QString folderName(QWidget* parent, const QString& caption, const QString& folder) = 0;

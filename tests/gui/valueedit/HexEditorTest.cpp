@@ -146,6 +146,13 @@ TEST_F(HexEditorTest, TheEditMenuOpensAndSavesFiles) {
     d.HexEditor1->undo();
     d.HexEditor1->undo();
     EXPECT_EQ(d.HexEditor1->buffer().all(), std::string("\x01\x02", 2));
+    EXPECT_FALSE(d.HexEditor1->isReadOnly());
+    // The dialog's read-only box leaves the loaded bytes view-only.
+    dialogs.readOnlyBoxes.push_back(true);
+    dialogs.fileNames.push_back(QString::fromStdString((dir / "in.bin").string()));
+    d.OpenClick();
+    EXPECT_EQ(d.HexEditor1->buffer().all(), std::string("\xAA\xBB\xCC", 3));
+    EXPECT_TRUE(d.HexEditor1->isReadOnly());
 }
 
 TEST_F(HexEditorTest, ClicksFindTheirByteWhateverTheColumnLayout) {
