@@ -16,7 +16,8 @@ void usage() {
         "       klovante_bench regfiles <system folder> [--fanout N] [--depth N] [--values N]\n"
         "       klovante_bench gui <system folder>\n"
         "       klovante_bench undo <system folder>\n"
-        "       klovante_bench hexedit <system folder>\n");
+        "       klovante_bench hexedit <system folder>\n"
+        "       klovante_bench search <system folder>\n");
 }
 
 } // namespace
@@ -38,6 +39,8 @@ int main(int argc, char** argv) {
             return klv::bench::runHexEdit(args);
         if (!std::strcmp(argv[1], "undo"))
             return klv::bench::runUndo(args);
+        if (!std::strcmp(argv[1], "search"))
+            return klv::bench::runSearch(args);
         if (!std::strcmp(argv[1], "regfiles"))
             return klv::bench::runRegFiles(args);
         usage();

@@ -61,5 +61,6 @@ int runGui(const Args& args);
 int runUndo(const Args& args);
 int runHexEdit(const Args& args);
 int runRegFiles(const Args& args);
+int runSearch(const Args& args);
 
 } // namespace klv::bench

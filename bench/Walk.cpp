@@ -1,3 +1,5 @@
+#include "Walk.h"
+
 #include "BenchUtil.h"
 
 #include "core/platform/PlatformFamily.h"
@@ -11,12 +13,6 @@
 
 namespace klv::bench {
 namespace {
-
-struct Totals {
-    std::uint64_t keys = 0;
-    std::uint64_t values = 0;
-    std::uint64_t bytes = 0;
-};
 
 // What the search and snapshot walks do at each key: its information, and every value with
 // its kind and its data in the form of that kind (all values of a key in one call).
@@ -45,6 +41,8 @@ void visitKey(TRegistry& reg, Totals& t) {
         }
     }
 }
+
+} // namespace
 
 // One plain sequential scan of every key row and value row, reading the columns the walk
 // returns (names, key information, value types and data), each in its own type: the least any
@@ -81,7 +79,21 @@ Totals scan(const std::filesystem::path& file) {
     return t;
 }
 
-} // namespace
+Totals plainWalk(const std::shared_ptr<Store>& store) {
+    TRegistry reg(store);
+    Totals t;
+    for (const RootKeyEntry& root : kRootKeys) {
+        reg.RootKey(root.handle);
+        if (!reg.OpenKeyAnyAccess("", false))
+            continue;
+        visitKey(reg, t);
+        WalkOptions opt;
+        opt.anyAccess = true;
+        walkRegistry(
+            reg, "", [&](const std::string&, const std::string&) { visitKey(reg, t); }, opt);
+    }
+    return t;
+}
 
 int runWalk(const Args& args) {
     if (args.positional.empty())
@@ -119,18 +131,8 @@ int runWalk(const Args& args) {
         scanSeconds = std::min(scanSeconds, scanWatch.seconds());
 
         store->dropCache();
-        t = Totals{};
         Stopwatch walkWatch;
-        for (const RootKeyEntry& root : kRootKeys) {
-            reg.RootKey(root.handle);
-            if (!reg.OpenKeyAnyAccess("", false))
-                continue;
-            visitKey(reg, t);
-            WalkOptions opt;
-            opt.anyAccess = true;
-            walkRegistry(
-                reg, "", [&](const std::string&, const std::string&) { visitKey(reg, t); }, opt);
-        }
+        t = plainWalk(store);
         walkSeconds = std::min(walkSeconds, walkWatch.seconds());
     }
 

@@ -18,6 +18,17 @@ constexpr bool isCp932Lead(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
+// The value of a hexadecimal digit, or -1.
+constexpr int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // "〓" in CP932: stands for a character that CP932 cannot hold.
 inline constexpr std::string_view kCp932Geta = "\x81\xAC";
 

@@ -819,6 +819,22 @@ void Store::refresh() {
         d_->clearCache();
 }
 
+bool Store::checkpoint() {
+    // A connection inside a transaction cannot checkpoint (SQLite answers "locked").
+    if (readOnly_ || d_->txnDepth > 0 || d_->snapshotOpen)
+        return false;
+    int logFrames = 0;
+    int copied = 0;
+    // Passive: a full checkpoint would wait on the busy timeout for every reader.
+    const int rc =
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &copied);
+    if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
+        return false;
+    if (rc != SQLITE_OK)
+        throwSqlError(db_, rc);
+    return copied == logFrames;
+}
+
 void Store::dropCache() {
     d_->clearCache();
 }

@@ -124,6 +124,11 @@ public:
     // Drops the cache when the file has changed since the last look or the cache has grown
     // large. Cheap: no system call when nothing changed.
     void refresh();
+    // Copies the commits waiting in the write-ahead log into the file itself, as far as the
+    // readers of other connections allow, without waiting for them: readers of the raw file
+    // then see them. True when the whole log is in the file; false when some of it had to
+    // stay (a reader, a transaction or snapshot of this connection, a read-only file).
+    bool checkpoint();
 
     // --- reads (nullptr / nullopt when the key is gone) ---
     const KeyRecord* key(KeyId id);

@@ -115,14 +115,8 @@ std::string parseHexText(std::string_view text) {
             ++i;
             continue;
         }
-        int v;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        else
+        const int v = hexDigitValue(c);
+        if (v < 0)
             continue;
         if (high < 0) {
             high = v;

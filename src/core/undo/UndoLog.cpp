@@ -129,14 +129,45 @@ void UndoLog::trimToLimit() {
     }
 }
 
-void UndoLog::add(UndoEntry e) {
+bool UndoLog::recordable(const UndoEntry& e) {
     for (const std::string* text : {&e.before, &e.after, &e.valueName, &e.keyPath})
         if (text->size() > kMaxListText)
-            throw ListFileError(ListFileError::Kind::TooLarge,
-                                sj("変更の内容が大きすぎるため、元に戻すリストには記録できません"));
+            return false;
+    return true;
+}
+
+namespace {
+[[noreturn]] void throwTooLarge() {
+    throw ListFileError(ListFileError::Kind::TooLarge,
+                        sj("変更の内容が大きすぎるため、元に戻すリストには記録できません"));
+}
+} // namespace
+
+void UndoLog::add(UndoEntry e) {
+    if (!recordable(e))
+        throwTooLarge();
     if (e.time.empty())
         e.time = listTimeText(localNow());
     entries_.insert(entries_.begin(), std::move(e));
+    trimToLimit();
+    save();
+}
+
+void UndoLog::addAll(std::vector<UndoEntry> entries) {
+    if (entries.empty())
+        return;
+    for (const UndoEntry& e : entries)
+        if (!recordable(e))
+            throwTooLarge();
+    const std::string now = listTimeText(localNow());
+    for (UndoEntry& e : entries)
+        if (e.time.empty())
+            e.time = now;
+    // Newest first, ahead of what was there.
+    std::reverse(entries.begin(), entries.end());
+    entries.insert(entries.end(), std::make_move_iterator(entries_.begin()),
+                   std::make_move_iterator(entries_.end()));
+    entries_ = std::move(entries);
     trimToLimit();
     save();
 }

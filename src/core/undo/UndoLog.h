@@ -48,6 +48,11 @@ public:
     // their undo files; then UNDO.DAT is written. Throws ListFileError when the entry cannot
     // be stored (the list keeps it) or the file cannot be written.
     void add(UndoEntry e);
+    // Records several changes, oldest first, as add() would one by one, but writes UNDO.DAT
+    // once (a replace run makes thousands). Nothing is recorded when one cannot be stored.
+    void addAll(std::vector<UndoEntry> entries);
+    // Whether add() can store the entry (its texts fit a list file).
+    static bool recordable(const UndoEntry& e);
 
     // Deletes the key `keyPath` of the root `rootName` with its subtree, after exporting it to
     // a fresh undo file and recording "キーの削除". Throws UndoError, leaving the key, the list

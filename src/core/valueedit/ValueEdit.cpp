@@ -40,14 +40,8 @@ DwordForms dwordFromDecimal(std::string_view text) {
 DwordForms dwordFromHex(std::string_view text) {
     std::uint64_t v = 0;
     for (const char c : text.substr(0, 16)) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
+        const int d = hexDigitValue(c);
+        if (d < 0)
             break;
         v = v << 4 | static_cast<std::uint64_t>(d);
     }

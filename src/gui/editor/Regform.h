@@ -67,6 +67,10 @@ public:
 
     // The key path text of the selected key ("マイコンピュータ" before the first selection).
     QString caption() const { return caption_; }
+    // The current key path text; empty while no key is selected.
+    QString currentKeyText() const {
+        return caption_ == QStringLiteral("マイコンピュータ") ? QString() : caption_;
+    }
     // Image index of the selected node (2: a key below one opened for reading only).
     int SelectedImageIndex = 0;
 

@@ -6,6 +6,7 @@
 #include "core/platform/Folders.h"
 #include "gui/editor/RegformRoles.h"
 #include "gui/widgets/DialogService.h"
+#include "gui/widgets/FrameHost.h"
 #include "gui/widgets/MenuItems.h"
 #include "gui/widgets/TextBridge.h"
 
@@ -82,6 +83,11 @@ void TRegform::buildContextMenus() {
         TreeView1->setFocus();
         RenameClick();
     });
+    TreePopup->addSeparator();
+    popupItem(TreePopup, QStringLiteral("検索(&S)"), QStringLiteral("TreeSearch"),
+              [this] { form1_.openSearch(false, currentKeyText(), {}); });
+    popupItem(TreePopup, QStringLiteral("置換(&G)"), QStringLiteral("TreeReplace"),
+              [this] { form1_.openSearch(true, currentKeyText(), {}); });
     TreePopup->addSeparator();
     popupItem(TreePopup, QStringLiteral("キー名をクリップボードにコピー(&C)"),
               QStringLiteral("TreeCopyKeyName"), [this] { CopyKeyNameClick(); });

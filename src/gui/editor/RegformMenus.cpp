@@ -1,7 +1,6 @@
 // The editor window's menus and toolbar.
 #include "gui/editor/Regform.h"
 
-#include "core/platform/PlatformFamily.h"
 #include "core/settings/SettingsFile.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
@@ -118,20 +117,16 @@ void TRegform::buildMenus() {
     auto* search = new QMenu(QStringLiteral("検索(&S)"), this);
     search->setObjectName(QStringLiteral("SearchMenu"));
     menuItem(search, QStringLiteral("検索(&S)"), QStringLiteral("Search"),
-             QKeySequence(Qt::CTRL | Qt::Key_F), {});
-    QAction* quick = menuItem(search, QStringLiteral("クイックサーチ(&Q)"),
-                              QStringLiteral("QuickSearch"), {}, {});
+             QKeySequence(Qt::CTRL | Qt::Key_F), [&f] { f.openSearch(false, {}, {}); });
+    menuItem(search, QStringLiteral("クイックサーチ(&Q)"), QStringLiteral("QuickSearch"), {},
+             [&f] { f.QuickSearchClick(); });
     menuItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"),
-             QKeySequence(Qt::CTRL | Qt::Key_R), {});
+             QKeySequence(Qt::CTRL | Qt::Key_R), [&f] { f.openSearch(true, {}, {}); });
     search->addSeparator();
     menuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {},
              {});
     menuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
              QStringLiteral("ChangeTracking"), {}, {});
-    connect(search, &QMenu::aboutToShow, this, [quick] {
-        if (isNtFamily())
-            quick->setEnabled(false);
-    });
 
     auto* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
     script->setObjectName(QStringLiteral("ScriptMenu"));

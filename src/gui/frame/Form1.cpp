@@ -8,6 +8,8 @@
 #include "core/regfiles/RegistryPrograms.h"
 #include "core/registry/RegistryError.h"
 #include "gui/editor/Regform.h"
+#include "gui/search/QuickSearchForm.h"
+#include "gui/search/SearchForm.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
@@ -107,8 +109,6 @@ void TForm1::startUp() {
     step("ウィンドウの位置の復元", [&] { restorePlacement(); });
     step("システム フォルダの準備", [&] { Label1 = pathText(systemFolder()); });
     if (isNtFamily()) {
-        if (QAction* a = findAction(QStringLiteral("QuickSearch")))
-            a->setEnabled(false);
         if (QAction* a = findAction(QStringLiteral("ScanRegFix")))
             a->setEnabled(false);
         Label12 = QStringLiteral("1");
@@ -264,10 +264,11 @@ void TForm1::buildMenus() {
     QMenu* search = new QMenu(QStringLiteral("検索(&S)"), this);
     search->setObjectName(QStringLiteral("SearchMenu"));
     addMenuItem(search, QStringLiteral("検索(&S)"), QStringLiteral("Search"),
-                QKeySequence(Qt::CTRL | Qt::Key_F), {});
+                QKeySequence(Qt::CTRL | Qt::Key_F), [this] { openSearch(false, {}, {}); });
     addMenuItem(search, QStringLiteral("クイックサーチ(&Q)"), QStringLiteral("QuickSearch"), {},
-                {});
-    addMenuItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"), {}, {});
+                [this] { QuickSearchClick(); });
+    addMenuItem(search, QStringLiteral("置換(&C)"), QStringLiteral("Replace"), {},
+                [this] { openSearch(true, {}, {}); });
     search->addSeparator();
     addMenuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"),
                 {}, {});
@@ -503,6 +504,39 @@ void TForm1::HandBack() {
     if (auto* sub = qobject_cast<QMdiSubWindow*>(form->parentWidget()))
         mdi_->setActiveSubWindow(sub);
     form->NavigateTo(Label8);
+}
+
+void TForm1::JumpTo(const QString& keyPath, const QString& valueName, bool selectValue) {
+    if (editorWindows().empty())
+        return;
+    Label8 = keyPath;
+    Label18 = valueName;
+    Label19 = selectValue ? QStringLiteral("1") : QStringLiteral("0");
+    HandBack();
+}
+
+void TForm1::addChildWindow(QWidget* window) {
+    // The sub-window owns the window: closing either deletes both.
+    QMdiSubWindow* sub = mdi_->addSubWindow(window);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    connect(window, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
+    sub->setWindowTitle(window->windowTitle());
+    window->show();
+    sub->show();
+    mdi_->setActiveSubWindow(sub);
+}
+
+void TForm1::openSearch(bool replaceMode, const QString& startKey, const QString& searchText) {
+    TSearchForm d(*this, replaceMode, this);
+    if (!startKey.isEmpty())
+        d.presetStartKey(startKey);
+    if (!searchText.isEmpty())
+        d.presetSearchText(searchText);
+    d.exec();
+}
+
+void TForm1::QuickSearchClick() {
+    TQuickSearch::run(*this, this);
 }
 
 void TForm1::N1Click() {

@@ -46,6 +46,10 @@ public:
     std::vector<TRegform*> editorWindows() const;
     // Gives Label8 to the frontmost editor window, which navigates there; nothing without one.
     void HandBack();
+    void JumpTo(const QString& keyPath, const QString& valueName, bool selectValue) override;
+    void addChildWindow(QWidget* window) override;
+    void openSearch(bool replaceMode, const QString& startKey, const QString& searchText) override;
+    void QuickSearchClick() override;
 
     // Called by an editor window when it becomes active or goes away.
     void editorActivated(TRegform* form);
@@ -70,7 +74,7 @@ public:
 
     QMenu* windowMenu() const { return windowMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
-    // The frame's own registry-checker and quick-search state, shared with editor menus.
+    // The frame's own registry-checker state, shared with editor menus.
     void updateCheckerItems(QAction* checker, QAction* fix, QAction* restore) const override;
     QAction* findAction(const QString& objectName) const;
 

@@ -5,6 +5,7 @@
 #include <QString>
 
 class QAction;
+class QWidget;
 
 namespace klv {
 
@@ -50,6 +51,20 @@ public:
     virtual void ScanRegRestoreClick() = 0;
     // The registry checker items' state, shared with editor menus.
     virtual void updateCheckerItems(QAction* checker, QAction* fix, QAction* restore) const = 0;
+
+    // Tools and their windows.
+    // Shows `window` (deleted when closed) as a child window of the frame.
+    virtual void addChildWindow(QWidget* window) = 0;
+    // Goes to `keyPath` in the frontmost editor window, which comes to the front and, when
+    // `selectValue`, selects the value `valueName` once the key is shown. Nothing without an
+    // editor window.
+    virtual void JumpTo(const QString& keyPath, const QString& valueName, bool selectValue) = 0;
+    // The search dialog (modal): in replace mode or not; a non-empty `startKey` presets the
+    // scope "under one key" with it; `searchText` fills the search field.
+    virtual void openSearch(bool replaceMode, const QString& startKey,
+                            const QString& searchText) = 0;
+    // The quick search dialog (modal).
+    virtual void QuickSearchClick() = 0;
 
 protected:
     FrameHost() = default;

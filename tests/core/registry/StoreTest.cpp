@@ -5,6 +5,7 @@
 #include "core/registry/StoreSchema.h"
 #include "support/RegistryFixture.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -600,4 +601,36 @@ TEST_F(StoreTest, AForgottenKeyIsReadAgainWhole) {
     EXPECT_EQ(subKeys("\\F"), (Names{"a", "b"}));
     EXPECT_FALSE(reg.KeyPresent("\\F\\A\\none"));
     EXPECT_TRUE(reg.KeyPresent("\\F\\A"));
+}
+
+TEST_F(StoreTest, ACheckpointPutsCommitsInTheFileWithoutWaitingForReaders) {
+    const auto fileHas = [&](std::string_view text) {
+        return fileBytes(folders.storeFile()).find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(reg.OpenKey("\\Ckpt", true));
+    reg.WriteString("first", "first-data-1b2c");
+    auto other = Store::open(folders.storeFile());
+    TRegistry reader(other);
+    ASSERT_TRUE(reader.OpenKey("\\Ckpt", false));
+    {
+        // Another connection reads the file as it was before the second write: the checkpoint
+        // neither waits nor fails; the pages that reader may still need stay in the log.
+        Store::ReadSnapshot snapshot(*other);
+        other->dropCache();
+        EXPECT_EQ(reader.ReadText("first"), "first-data-1b2c");
+        reg.WriteString("second", "second-data-3d4e");
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_FALSE(store->checkpoint());
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2)); // no busy wait
+        EXPECT_FALSE(fileHas("second-data-3d4e"));
+        // Nor can the reader's own connection checkpoint inside its snapshot.
+        EXPECT_FALSE(other->checkpoint());
+    }
+    EXPECT_TRUE(store->checkpoint());
+    EXPECT_TRUE(fileHas("second-data-3d4e"));
+    EXPECT_EQ(reader.ReadText("second"), "second-data-3d4e");
+
+    // Inside a transaction the commits are not there yet to copy.
+    Store::Transaction t(*store);
+    EXPECT_FALSE(store->checkpoint());
 }
