@@ -521,6 +521,10 @@ void TForm1::addChildWindow(QWidget* window) {
     sub->setAttribute(Qt::WA_DeleteOnClose);
     connect(window, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
     sub->setWindowTitle(window->windowTitle());
+    // Most of the frame, as editor windows open: tool windows have wide lists and toolbars.
+    const QSize area = mdi_->viewport()->size();
+    sub->resize(std::max(sub->sizeHint().width(), area.width() * 9 / 10),
+                std::max(sub->sizeHint().height(), area.height() * 9 / 10));
     window->show();
     sub->show();
     mdi_->setActiveSubWindow(sub);
