@@ -17,7 +17,8 @@ void usage() {
         "       klovante_bench gui <system folder>\n"
         "       klovante_bench undo <system folder>\n"
         "       klovante_bench hexedit <system folder>\n"
-        "       klovante_bench search <system folder>\n");
+        "       klovante_bench search <system folder>\n"
+        "       klovante_bench snapshot <system folder>\n");
 }
 
 } // namespace
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
             return klv::bench::runHexEdit(args);
         if (!std::strcmp(argv[1], "undo"))
             return klv::bench::runUndo(args);
+        if (!std::strcmp(argv[1], "snapshot"))
+            return klv::bench::runSnapshot(args);
         if (!std::strcmp(argv[1], "search"))
             return klv::bench::runSearch(args);
         if (!std::strcmp(argv[1], "regfiles"))

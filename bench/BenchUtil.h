@@ -62,5 +62,6 @@ int runUndo(const Args& args);
 int runHexEdit(const Args& args);
 int runRegFiles(const Args& args);
 int runSearch(const Args& args);
+int runSnapshot(const Args& args);
 
 } // namespace klv::bench

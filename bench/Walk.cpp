@@ -79,10 +79,12 @@ Totals scan(const std::filesystem::path& file) {
     return t;
 }
 
-Totals plainWalk(const std::shared_ptr<Store>& store) {
+Totals plainWalk(const std::shared_ptr<Store>& store, std::optional<RootHandle> only) {
     TRegistry reg(store);
     Totals t;
     for (const RootKeyEntry& root : kRootKeys) {
+        if (only && root.handle != *only)
+            continue;
         reg.RootKey(root.handle);
         if (!reg.OpenKeyAnyAccess("", false))
             continue;

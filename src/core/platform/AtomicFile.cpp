@@ -96,16 +96,18 @@ TempFile createTempBeside(const fs::path& target) {
     throw FileWriteError(target, systemReason(EEXIST));
 }
 
-void writeAll(int fd, std::string_view bytes, const fs::path& target) {
+// `before`: bytes already written to the file by earlier calls (the injected failure counts
+// the whole file).
+void writeAll(int fd, std::string_view bytes, const fs::path& target, std::size_t before = 0) {
     const std::int64_t limit = g_failAfterBytes.load();
     std::size_t written = 0;
     while (written < bytes.size()) {
         std::size_t chunk = bytes.size() - written;
         if (limit >= 0) {
             const auto budget = static_cast<std::size_t>(limit);
-            if (written >= budget)
+            if (before + written >= budget)
                 throw FileWriteError(target, systemReason(ENOSPC));
-            chunk = std::min(chunk, budget - written);
+            chunk = std::min(chunk, budget - before - written);
         }
         const ssize_t n = ::write(fd, bytes.data() + written, chunk);
         if (n < 0) {
@@ -144,23 +146,45 @@ std::string pathForMessage(const fs::path& path) {
     return tryUtf8ToCp932(path.native()).value_or(path.native());
 }
 
-void writeFileAtomically(const fs::path& path, std::string_view bytes) {
-    const fs::path target = resolveTarget(path);
-    TempFile temp = createTempBeside(target);
-    const int fd = temp.fd().get();
+struct AtomicFileWriter::Impl {
+    explicit Impl(const fs::path& p)
+        : path(p), target(resolveTarget(p)), temp(createTempBeside(target)) {}
+    fs::path path;   // as the caller named it, for messages
+    fs::path target; // the file replaced
+    TempFile temp;
+    std::size_t written = 0;
+};
 
+AtomicFileWriter::AtomicFileWriter(const fs::path& path) : d_(std::make_unique<Impl>(path)) {
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0)
+    if (::stat(d_->target.c_str(), &old) == 0 &&
+        ::fchmod(d_->temp.fd().get(), old.st_mode & 07777) != 0)
         throw FileWriteError(path, systemReason(errno));
-    writeAll(fd, bytes, path);
+}
+
+AtomicFileWriter::~AtomicFileWriter() = default;
+
+void AtomicFileWriter::write(std::string_view bytes) {
+    writeAll(d_->temp.fd().get(), bytes, d_->path, d_->written);
+    d_->written += bytes.size();
+}
+
+void AtomicFileWriter::commit() {
+    const int fd = d_->temp.fd().get();
     if (::fsync(fd) != 0)
-        throw FileWriteError(path, systemReason(errno));
-    if (const int err = temp.fd().close())
-        throw FileWriteError(path, systemReason(err));
-    if (::rename(temp.path().c_str(), target.c_str()) != 0)
-        throw FileWriteError(path, systemReason(errno));
-    temp.release();
-    syncFolder(target);
+        throw FileWriteError(d_->path, systemReason(errno));
+    if (const int err = d_->temp.fd().close())
+        throw FileWriteError(d_->path, systemReason(err));
+    if (::rename(d_->temp.path().c_str(), d_->target.c_str()) != 0)
+        throw FileWriteError(d_->path, systemReason(errno));
+    d_->temp.release();
+    syncFolder(d_->target);
+}
+
+void writeFileAtomically(const fs::path& path, std::string_view bytes) {
+    AtomicFileWriter writer(path);
+    writer.write(bytes);
+    writer.commit();
 }
 
 std::optional<std::string> readFileBytes(const fs::path& path) {

@@ -3,6 +3,7 @@
 // files. A write either replaces the file completely or leaves the old one untouched.
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -41,6 +42,23 @@ public:
 // target keeps its permission bits; a new one gets 0666 less the umask. On any failure the
 // temporary file is removed, the old file is left as it was, and FileWriteError is thrown.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// The same for a file written piece by piece: the bytes go to a temporary file beside the
+// target, commit() puts it in place; destroyed without commit(), the temporary file goes and
+// the target stays as it was. Throws FileWriteError.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const std::filesystem::path& path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+    void write(std::string_view bytes);
+    void commit();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
 
 // The whole file; nullopt when it does not exist. Throws FileReadError when it exists but
 // cannot be read (no permission, a folder, an I/O error).

@@ -126,7 +126,7 @@ void TRegform::buildMenus() {
     menuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {},
              {});
     menuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
-             QStringLiteral("ChangeTracking"), {}, {});
+             QStringLiteral("ChangeTracking"), {}, [&f] { f.ChangeTrackingClick(); });
 
     auto* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
     script->setObjectName(QStringLiteral("ScriptMenu"));

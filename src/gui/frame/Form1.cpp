@@ -10,6 +10,7 @@
 #include "gui/editor/Regform.h"
 #include "gui/search/QuickSearchForm.h"
 #include "gui/search/SearchForm.h"
+#include "gui/tracking/ChangeTrack.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
@@ -273,7 +274,7 @@ void TForm1::buildMenus() {
     addMenuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"),
                 {}, {});
     addMenuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
-                QStringLiteral("ChangeTracking"), {}, {});
+                QStringLiteral("ChangeTracking"), {}, [this] { ChangeTrackingClick(); });
 
     QMenu* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
     script->setObjectName(QStringLiteral("ScriptMenu"));
@@ -541,6 +542,19 @@ void TForm1::openSearch(bool replaceMode, const QString& startKey, const QString
 
 void TForm1::QuickSearchClick() {
     TQuickSearch::run(*this, this);
+}
+
+void TForm1::ChangeTrackingClick() {
+    if (changeTrack_) {
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(changeTrack_->parentWidget())) {
+            if (sub->isMinimized())
+                sub->showNormal();
+            mdi_->setActiveSubWindow(sub);
+        }
+        return;
+    }
+    changeTrack_ = new TChangeTrack(*this);
+    addChildWindow(changeTrack_);
 }
 
 void TForm1::N1Click() {

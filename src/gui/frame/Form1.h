@@ -50,6 +50,7 @@ public:
     void addChildWindow(QWidget* window) override;
     void openSearch(bool replaceMode, const QString& startKey, const QString& searchText) override;
     void QuickSearchClick() override;
+    void ChangeTrackingClick() override;
 
     // Called by an editor window when it becomes active or goes away.
     void editorActivated(TRegform* form);
@@ -58,7 +59,7 @@ public:
     void startUp();
 
     // Handlers of the frame's own menu items.
-    void N1Click() override; // new editor window
+    void N1Click() override;         // new editor window
     void StatusBar1Click() override; // toggle the status bar
     bool statusBarShown() const override;
     void ExitClick() override;
@@ -103,6 +104,7 @@ private:
     QMenu* windowMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
     QPointer<TRegform> menuOwner_;
+    QPointer<QWidget> changeTrack_; // the one change-tracking window
     bool started_ = false;
 };
 

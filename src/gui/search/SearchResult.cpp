@@ -7,6 +7,7 @@
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
+#include "gui/widgets/RowVectorModel.h"
 #include "gui/widgets/TextBridge.h"
 #include "gui/widgets/WaitCursor.h"
 
@@ -31,16 +32,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <numeric>
 
 namespace klv {
 
 // The rows vector as the list shows it: one object per window, no item per cell, so that a
 // search with hundreds of thousands of hits stays quick.
-class HitTableModel : public QAbstractTableModel {
+class HitTableModel : public RowVectorModel<SearchHit> {
 public:
     HitTableModel(std::vector<SearchHit>& rows, QObject* parent)
-        : QAbstractTableModel(parent), rows_(rows) {
+        : RowVectorModel<SearchHit>(rows, parent) {
         icons_ = {ImageLists::treeImage(ImageLists::TreeKeyClosed),
                   ImageLists::treeImage(ImageLists::TreeKeyOpen),
                   ImageLists::toolImage(ImageLists::ToolImage::Rename),
@@ -117,29 +117,8 @@ public:
     void sort(int column, Qt::SortOrder order) override {
         if (column < 0 || column >= kHitColumns || rows_.empty())
             return;
-        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        std::vector<std::size_t> perm(rows_.size());
-        std::iota(perm.begin(), perm.end(), 0);
         const auto c = static_cast<std::size_t>(column);
-        std::stable_sort(perm.begin(), perm.end(), [&](std::size_t a, std::size_t b) {
-            const std::string& x = rows_[a].texts[c];
-            const std::string& y = rows_[b].texts[c];
-            return order == Qt::AscendingOrder ? x < y : y < x;
-        });
-        std::vector<SearchHit> sorted;
-        sorted.reserve(rows_.size());
-        std::vector<int> newRow(rows_.size());
-        for (std::size_t i = 0; i < perm.size(); ++i) {
-            sorted.push_back(std::move(rows_[perm[i]]));
-            newRow[perm[i]] = static_cast<int>(i);
-        }
-        rows_ = std::move(sorted);
-        const QModelIndexList from = persistentIndexList();
-        QModelIndexList to;
-        for (const QModelIndex& i : from)
-            to.append(index(newRow[static_cast<std::size_t>(i.row())], i.column()));
-        changePersistentIndexList(from, to);
-        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        sortRows(order, [c](const SearchHit& h) -> const std::string& { return h.texts[c]; });
     }
 
     void append(std::vector<SearchHit>&& hits) {
@@ -164,7 +143,6 @@ public:
     }
 
 private:
-    std::vector<SearchHit>& rows_;
     std::array<QIcon, 5> icons_;
 };
 

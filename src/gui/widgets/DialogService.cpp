@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QUrl>
 
 namespace klv {
 namespace {
@@ -90,8 +92,8 @@ public:
     }
 
     QString saveFileName(QWidget* parent, const QString& caption, const QString& folder,
-                         const QString& filter) override {
-        return QFileDialog::getSaveFileName(parent, caption, folder, filter);
+                         const QString& filter, QString* selectedFilter) override {
+        return QFileDialog::getSaveFileName(parent, caption, folder, filter, selectedFilter);
     }
 
     QString folderName(QWidget* parent, const QString& caption, const QString& folder) override {
@@ -104,6 +106,10 @@ public:
         if (!ok)
             return std::nullopt;
         return f;
+    }
+
+    bool openWithDesktop(const QString& file) override {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(file));
     }
 };
 

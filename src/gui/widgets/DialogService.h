@@ -32,10 +32,14 @@ public:
     // comes back there.
     virtual QString openFileName(QWidget* parent, const QString& caption, const QString& folder,
                                  const QString& filter, bool* readOnly = nullptr) = 0;
+    // Given selectedFilter, the dialog starts on that file type (when set) and the type the user
+    // chose comes back there.
     virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& folder,
-                                 const QString& filter) = 0;
+                                 const QString& filter, QString* selectedFilter = nullptr) = 0;
     virtual QString folderName(QWidget* parent, const QString& caption, const QString& folder) = 0;
     virtual std::optional<QFont> font(QWidget* parent, const QFont& initial) = 0;
+    // Opens a file with the desktop's default program; false when none could be started.
+    virtual bool openWithDesktop(const QString& file) = 0;
 };
 
 // Shorthands with the program's usual captions.

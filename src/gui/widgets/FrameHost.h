@@ -65,6 +65,8 @@ public:
                             const QString& searchText) = 0;
     // The quick search dialog (modal).
     virtual void QuickSearchClick() = 0;
+    // The change-tracking window: opened, or brought to the front when it is open already.
+    virtual void ChangeTrackingClick() = 0;
 
 protected:
     FrameHost() = default;

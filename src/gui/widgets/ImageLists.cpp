@@ -82,7 +82,15 @@ constexpr std::array<const char*, kToolCount> kToolFiles = {"new_window",
                                                             "orphan_search",
                                                             "change_tracking",
                                                             "quick_search",
-                                                            "checker"};
+                                                            "checker",
+                                                            "check_all",
+                                                            "uncheck_all",
+                                                            "build_database",
+                                                            "stop",
+                                                            "save",
+                                                            "change_created",
+                                                            "change_updated",
+                                                            "change_deleted"};
 
 QIcon loadBuiltin(const char* name) {
     return QIcon(QStringLiteral(":/icons/") + QLatin1String(name) + QStringLiteral(".svg"));

@@ -78,6 +78,15 @@ public:
         ChangeTracking,
         QuickSearch,
         RegistryCheck,
+        CheckAll,
+        UncheckAll,
+        BuildDatabase,
+        Stop,
+        Save,
+        // The marks of the change-tracking results: created, updated, deleted.
+        ChangeCreated,
+        ChangeUpdated,
+        ChangeDeleted,
         Count,
     };
 
