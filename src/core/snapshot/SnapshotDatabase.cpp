@@ -172,17 +172,46 @@ struct Entry {
     bool erased() const { return name.data() == nullptr; }
 };
 
-// The entries read from the file lie in one array, each section's in a run of it; entries
-// added later go to the section's own list.
+// A section's lines stay as raw text in the file's bytes until something needs its entries:
+// a key that did not change compares as its text, and is written back as that text.
 struct Section {
     std::string_view name;
-    std::uint32_t first = 0; // run in the file's entries
-    std::uint32_t count = 0;
+    std::string_view body; // the lines after the section line, up to the next section
     std::uint32_t hash = 0;
     bool erased = false;
     bool marked = false;
-    std::unique_ptr<std::vector<Entry>> added;
+    bool parsed = false; // `entries` hold the section
+    bool clean = false;  // `body` is known to be exactly its entries' lines
+    std::vector<Entry> entries;
+    std::unique_ptr<std::vector<std::string_view>> more; // bodies of the name met again
 };
+
+// The body without the empty lines that end it.
+std::string_view trimmedBody(std::string_view body) {
+    while (body.size() >= 2 && body.substr(body.size() - 2) == "\r\n" &&
+           (body.size() == 2 || body[body.size() - 3] == '\n'))
+        body.remove_suffix(2);
+    return body;
+}
+
+void parseLines(std::string_view body, std::vector<Entry>& entries) {
+    for (std::size_t at = 0; at < body.size();) {
+        std::size_t end = body.find('\n', at);
+        if (end == std::string_view::npos)
+            end = body.size();
+        std::string_view line = body.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty())
+            continue;
+        const std::size_t eq = line.find('=');
+        // A name met twice stays twice; reads and writes take the first, as lookups find it.
+        entries.push_back({line.substr(0, eq), eq == std::string_view::npos
+                                                   ? std::string_view("", 0)
+                                                   : line.substr(eq + 1)});
+    }
+}
 
 } // namespace
 
@@ -250,7 +279,6 @@ std::string snapshotShown(std::string_view s) {
 struct SnapshotDatabase::Impl {
     std::string buffer;            // the file's bytes; views point into it
     std::deque<std::string> arena; // texts written since (a deque keeps them in place)
-    std::vector<Entry> entries;    // the file's entries, section by section
     std::vector<Section> sections;
     std::vector<std::uint32_t> slots; // open addressing: section index + 1, 0 = empty
     std::size_t live = 0;
@@ -287,7 +315,6 @@ struct SnapshotDatabase::Impl {
         Section s;
         s.name = name;
         s.hash = static_cast<std::uint32_t>(foldHash(name));
-        s.first = static_cast<std::uint32_t>(entries.size());
         sections.push_back(std::move(s));
         if ((live + 1) * 2 > slots.size()) {
             slots.assign(std::max<std::size_t>(64, slots.size() * 2), 0);
@@ -300,32 +327,26 @@ struct SnapshotDatabase::Impl {
         return sections.size() - 1;
     }
 
+    Section& parsed(Section& s) {
+        if (!s.parsed) {
+            parseLines(s.body, s.entries);
+            if (s.more)
+                for (std::string_view body : *s.more)
+                    parseLines(body, s.entries);
+            s.parsed = true;
+        }
+        return s;
+    }
+
     // Visits the live entries of a section in order; stops when `visit` returns true.
     template <class F> Entry* scan(Section& s, F&& visit) {
-        for (std::uint32_t i = 0; i < s.count; ++i) {
-            Entry& e = entries[s.first + i];
+        for (Entry& e : parsed(s).entries)
             if (!e.erased() && visit(e))
                 return &e;
-        }
-        if (s.added)
-            for (Entry& e : *s.added)
-                if (!e.erased() && visit(e))
-                    return &e;
         return nullptr;
     }
     Entry* entry(Section& s, std::string_view name) {
         return scan(s, [name](const Entry& e) { return foldEqual(e.name, name); });
-    }
-    void append(Section& s, Entry e) {
-        // While the section's run ends the array (the file being read), it simply grows.
-        if (!s.added && s.first + s.count == entries.size()) {
-            entries.push_back(e);
-            ++s.count;
-            return;
-        }
-        if (!s.added)
-            s.added = std::make_unique<std::vector<Entry>>();
-        s.added->push_back(e);
     }
 };
 
@@ -344,37 +365,44 @@ SnapshotDatabase SnapshotDatabase::parse(std::string bytes) {
     Impl& d = *db.d_;
     d.buffer = std::move(bytes);
     const std::string_view all = d.buffer;
-    // About one section per 180 bytes and six entries per section: one allocation each.
-    d.sections.reserve(all.size() / 180 + 16);
-    d.entries.reserve(all.size() / 30 + 16);
+    d.sections.reserve(all.size() / 150 + 16); // about one section per 180 bytes
     std::optional<std::size_t> current;
+    std::size_t bodyStart = 0;
+    const auto endBody = [&](std::size_t end) {
+        if (!current)
+            return; // lines before the first section belong to none
+        const std::string_view body = all.substr(bodyStart, end - bodyStart);
+        Section& s = d.sections[*current];
+        if (s.body.data() == nullptr) {
+            s.body = body;
+        } else {
+            // A section met again later in the file adds its entries to the first one.
+            if (!s.more)
+                s.more = std::make_unique<std::vector<std::string_view>>();
+            s.more->push_back(body);
+        }
+    };
     for (std::size_t at = 0; at < all.size();) {
+        const std::size_t lineStart = at;
         const void* nl = std::memchr(all.data() + at, '\n', all.size() - at);
         const std::size_t end =
             nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - all.data()) : all.size();
-        std::string_view line = all.substr(at, end - at);
         at = end + 1;
+        if (all[lineStart] != '[')
+            continue;
+        std::string_view line = all.substr(lineStart, end - lineStart);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        if (line.empty())
+        if (line.size() < 2 || line.back() != ']')
             continue;
-        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            // A section met again later in the file adds its entries to the first one.
-            const std::string_view name = line.substr(1, line.size() - 2);
-            current = d.find(name);
-            if (!current)
-                current = d.addSection(name);
-            continue;
-        }
+        endBody(lineStart);
+        const std::string_view name = line.substr(1, line.size() - 2);
+        current = d.find(name);
         if (!current)
-            continue; // lines before the first section belong to none
-        const std::size_t eq = line.find('=');
-        const std::string_view name = line.substr(0, eq);
-        const std::string_view value =
-            eq == std::string_view::npos ? std::string_view() : line.substr(eq + 1);
-        // A name met twice stays twice; reads and writes take the first, as lookups find it.
-        d.append(d.sections[*current], {name.data() ? name : std::string_view("", 0), value});
+            current = d.addSection(name);
+        bodyStart = std::min(at, all.size());
     }
+    endBody(all.size());
     return db;
 }
 
@@ -395,13 +423,13 @@ void SnapshotDatabase::write(std::string_view section, std::string_view name,
     std::optional<std::size_t> s = d.find(section);
     if (!s) {
         s = d.addSection(d.keep(section));
-        d.sections[*s].added = std::make_unique<std::vector<Entry>>();
+        d.sections[*s].parsed = true;
     }
     Section& sec = d.sections[*s];
     if (Entry* e = d.entry(sec, name))
         e->value = d.keep(value);
     else
-        d.append(sec, {d.keep(name), d.keep(value)});
+        sec.entries.push_back({d.keep(name), d.keep(value)});
 }
 
 void SnapshotDatabase::eraseSection(std::string_view section) {
@@ -466,7 +494,15 @@ void SnapshotDatabase::mark(std::size_t section) {
 }
 
 bool SnapshotDatabase::sameEntries(std::size_t section, std::string_view lines) const {
-    const Entry* differs = d_->scan(d_->sections[section], [&lines](const Entry& e) {
+    Section& s = d_->sections[section];
+    if (!s.parsed && !s.more) {
+        // The text as it stands: equal means nothing in it needs reading. Otherwise the
+        // entries are read, as the text may hold the same in another layout.
+        s.clean = trimmedBody(s.body) == lines;
+        if (s.clean)
+            return true;
+    }
+    const Entry* differs = d_->scan(s, [&lines](const Entry& e) {
         const std::size_t n = e.name.size() + 1 + e.value.size() + 2;
         if (lines.size() < n || lines.compare(0, e.name.size(), e.name) != 0 ||
             lines[e.name.size()] != '=' ||
@@ -499,22 +535,33 @@ void SnapshotDatabase::writeText(const std::function<void(std::string_view)>& si
     for (Section& s : d_->sections) {
         if (s.erased)
             continue;
-        bool any = false;
-        d_->scan(s, [&](const Entry& e) {
-            if (!any) {
+        if (!s.parsed && s.clean) {
+            const std::string_view body = trimmedBody(s.body);
+            if (!body.empty()) {
                 out += '[';
                 out += s.name;
                 out += "]\r\n";
-                any = true;
+                out += body;
+                out += "\r\n";
             }
-            out += e.name;
-            out += '=';
-            out += e.value;
-            out += "\r\n";
-            return false;
-        });
-        if (any)
-            out += "\r\n";
+        } else {
+            bool any = false;
+            d_->scan(s, [&](const Entry& e) {
+                if (!any) {
+                    out += '[';
+                    out += s.name;
+                    out += "]\r\n";
+                    any = true;
+                }
+                out += e.name;
+                out += '=';
+                out += e.value;
+                out += "\r\n";
+                return false;
+            });
+            if (any)
+                out += "\r\n";
+        }
         if (out.size() >= kSnapshotBufferSize) {
             sink(out);
             out.clear();

@@ -136,3 +136,26 @@ TEST(SnapshotDatabaseTest, EditsKeepTheirPlaceAndTheRebuiltLayoutDropsEmptySecti
     EXPECT_EQ(visited, 2500);
     EXPECT_EQ(marked, 1);
 }
+
+TEST(SnapshotDatabaseTest, UnreadSectionsCompareAndAreWrittenAsTheirText) {
+    SnapshotDatabase db =
+        SnapshotDatabase::parse("\r\n[R\\A]\r\nx=1\r\ny=2\r\n\r\n\r\n[R\\B]\nz=3\n"
+                                "\r\n[R\\C]\r\nc=1\r\n[r\\c]\r\nd=2\r\n"
+                                "\r\n[R\\Empty]\r\n");
+    const std::size_t a = *db.findSection("R\\A"), b = *db.findSection("R\\B");
+    const std::size_t c = *db.findSection("R\\C"), empty = *db.findSection("r\\empty");
+    EXPECT_EQ(db.findSection("R\\B", b), b);
+    EXPECT_EQ(db.findSection("R\\C", a), c); // a wrong hint falls back to the index
+    EXPECT_TRUE(db.sameEntries(a, "x=1\r\ny=2\r\n"));
+    EXPECT_FALSE(db.sameEntries(a, "x=1\r\n"));
+    EXPECT_TRUE(db.sameEntries(a, "x=1\r\ny=2\r\n"));
+    EXPECT_TRUE(db.sameEntries(empty, ""));
+    // Other line ends and a section met twice are read entry by entry.
+    EXPECT_TRUE(db.sameEntries(b, "z=3\r\n"));
+    EXPECT_EQ(db.read("R\\B", "z"), "3");
+    EXPECT_FALSE(db.sameEntries(c, "c=1\r\n"));
+    EXPECT_TRUE(db.sameEntries(c, "c=1\r\nd=2\r\n"));
+    db.write("R\\New", "n", "1");
+    EXPECT_EQ(db.text(), "[R\\A]\r\nx=1\r\ny=2\r\n\r\n[R\\B]\r\nz=3\r\n\r\n"
+                         "[R\\C]\r\nc=1\r\nd=2\r\n\r\n[R\\New]\r\nn=1\r\n\r\n");
+}
