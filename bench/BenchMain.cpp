@@ -18,7 +18,8 @@ void usage() {
         "       klovante_bench undo <system folder>\n"
         "       klovante_bench hexedit <system folder>\n"
         "       klovante_bench search <system folder>\n"
-        "       klovante_bench snapshot <system folder>\n");
+        "       klovante_bench snapshot <system folder>\n"
+        "       klovante_bench orphans <system folder>\n");
 }
 
 } // namespace
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
             return klv::bench::runHexEdit(args);
         if (!std::strcmp(argv[1], "undo"))
             return klv::bench::runUndo(args);
+        if (!std::strcmp(argv[1], "orphans"))
+            return klv::bench::runOrphans(args);
         if (!std::strcmp(argv[1], "snapshot"))
             return klv::bench::runSnapshot(args);
         if (!std::strcmp(argv[1], "search"))

@@ -63,5 +63,6 @@ int runHexEdit(const Args& args);
 int runRegFiles(const Args& args);
 int runSearch(const Args& args);
 int runSnapshot(const Args& args);
+int runOrphans(const Args& args);
 
 } // namespace klv::bench

@@ -449,13 +449,7 @@ DeleteOutcome HitActions::deleteChecked(std::vector<SearchHit>& rows, bool withS
         if (!reg.DeleteValue(name))
             return failed({});
         removed[i] = 1;
-        UndoEntry e;
-        e.operation = sj(undo_op::ValueDeletedPrefix) + kindName(valueKindOf(raw->type));
-        e.root = hit.text(kColRoot);
-        e.keyPath = path;
-        e.valueName = name;
-        e.before = dataText(*raw);
-        pending.push_back(std::move(e));
+        pending.push_back(valueDeletionEntry(hit.text(kColRoot), path, name, *raw));
     };
 
     // First pass: values and keys without subkeys.

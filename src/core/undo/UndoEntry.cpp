@@ -1,6 +1,8 @@
 #include "core/undo/UndoEntry.h"
 
 #include "core/platform/Encoding.h"
+#include "core/registry/Registry.h"
+#include "core/registry/ValueText.h"
 
 namespace klv {
 
@@ -21,6 +23,17 @@ UndoEntry fromListRow(const ListRow& r) {
                              &e.before,    &e.after, &e.undoFile};
     for (std::size_t i = 0; i < std::size(fields) && i < r.subItems.size(); ++i)
         *fields[i] = r.subItems[i];
+    return e;
+}
+
+UndoEntry valueDeletionEntry(const std::string& root, const std::string& keyPath,
+                             const std::string& valueName, const RawValue& deleted) {
+    UndoEntry e;
+    e.operation = sj(undo_op::ValueDeletedPrefix) + kindName(valueKindOf(deleted.type));
+    e.root = root;
+    e.keyPath = keyPath;
+    e.valueName = valueName;
+    e.before = dataText(deleted);
     return e;
 }
 

@@ -44,6 +44,13 @@ inline constexpr std::string_view ValueCutPrefix = "切り取り - ";
 inline constexpr std::string_view Pasted = "貼り付け";
 } // namespace undo_op
 
+struct RawValue;
+
+// The entry of a value deleted from `keyPath` (from its backslash on) of the root `root`, as
+// every window records one: "値の削除 - " + the kind's name, the data text as 変更前.
+UndoEntry valueDeletionEntry(const std::string& root, const std::string& keyPath,
+                             const std::string& valueName, const RawValue& deleted);
+
 // The CP932 form of an operation name.
 std::string undoOperation(std::string_view utf8Name);
 
