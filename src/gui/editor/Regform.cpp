@@ -1,5 +1,7 @@
 #include "gui/editor/Regform.h"
 
+#include "core/lists/PanelLists.h"
+
 #include "gui/editor/RegformRoles.h"
 
 #include "core/platform/PlatformFamily.h"
@@ -381,17 +383,12 @@ bool TRegform::fillValueList(RootHandle root, const std::string& subPath, bool r
 }
 
 void TRegform::addHistoryRow(const QString& location) {
-    SettingsFile& s = form1_.settings();
     if (historyPaused_)
         return;
-    auto* row = new QTreeWidgetItem;
-    row->setText(0, toQString(listTimeTextNow()));
-    row->setText(1, location);
-    row->setIcon(0, ImageLists::sharedImage(ImageLists::ImgHistory));
-    ListView4->insertTopLevelItem(0, row);
-    const int limit = std::max(0, s.readInt("OPTION", "HIS_3", 100));
-    while (ListView4->topLevelItemCount() > limit)
-        delete ListView4->takeTopLevelItem(limit);
+    std::vector<ListRow> rows = listRows(ListView4);
+    insertNewest(rows, historyRow(listTimeTextNow(), toCp932(location).value_or(std::string())),
+                 form1_.settings().readInt("OPTION", "HIS_3", kDefaultHistoryLimit));
+    fillList(ListView4, rows);
 }
 
 // --- navigation -------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 // The registry editor window: the key tree, filled as keys are expanded, beside the value list
 // of the selected key, with the address bar above and the function panel below.
+#include "core/lists/ListFile.h"
 #include "core/registry/Registry.h"
 #include "core/undo/UndoLog.h"
 #include "core/valueedit/ValueEdit.h"
@@ -119,14 +120,19 @@ public:
     // The context menus' enabling as they open, for tests.
     void prepareValuePopupForTesting() { prepareValuePopup(); }
     void prepareTreePopupForTesting() { prepareTreePopup(); }
-    void CopyKeyNameClick();    // キー名をクリップボードにコピー(&L)
-    void CopyNameClick();       // 名前をクリップボードにコピー(&V)
-    void CopyDataClick();       // データをクリップボードにコピー(&A)
-    void UndoClick();           // 元に戻す(&U)
-    void ListView2DblClick();   // undo of the selected entry
-    void ListDeleteItemClick(); // 選択しているリスト項目の削除(&D)
-    void ListClearClick();      // リストをすべてクリア(&C)
-    void ReadOnlyClick();       // 読みとり専用(&O)
+    void CopyKeyNameClick();          // キー名をクリップボードにコピー(&L)
+    void CopyNameClick();             // 名前をクリップボードにコピー(&V)
+    void CopyDataClick();             // データをクリップボードにコピー(&A)
+    void UndoClick();                 // 元に戻す(&U)
+    void ListView2DblClick();         // undo of the selected entry
+    void ListDeleteItemClick();       // 選択しているリスト項目の削除(&D)
+    void AddFavoriteClick();          // お気に入りに追加(&F)
+    void EditCommentClick();          // コメントの編集(&E)
+    void MoveFavoriteClick(int step); // the move buttons: -1 up, +1 down
+    void GoToFavoriteClick();         // double click on a favorite
+    void GoToHistoryClick();          // double click on a history row
+    void ListClearClick();            // リストをすべてクリア(&C)
+    void ReadOnlyClick();             // 読みとり専用(&O)
     void ViewStyleClick(ViewStyle style);
     void PauseHistoryClick();  // アクセス履歴の記録を一時停止(&O)
     void TreeFontClick();      // レジストリツリービューのフォントの指定(&N)
@@ -173,6 +179,11 @@ private:
     void loadPanelLists();
     void savePanelLists();
     void saveListView(QTreeWidget* list);
+    QTreeWidget* currentPanelList() const;
+    void updateListPopup();
+    void fillList(QTreeWidget* list, const std::vector<ListRow>& rows);
+    std::vector<ListRow> listRows(const QTreeWidget* list) const;
+    void goToLocation(QTreeWidget* list, const QString& location);
     std::filesystem::path listFilePath(const char* name) const;
     void toggleBar(QWidget* bar, const QString& action, const char* key);
     void buildMenus();
@@ -203,6 +214,7 @@ private:
     bool readOnlyMode_ = false;
     bool historyPaused_ = false;
     bool favoritesChanged_ = false;
+    bool fillingLists_ = false; // rows being put in, not edited
     bool bandDragged_ = false;
     ViewStyle viewStyle_ = ViewStyle::Report;
     QString caption_;

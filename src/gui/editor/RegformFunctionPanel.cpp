@@ -14,12 +14,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
 
 namespace klv {
 namespace {
@@ -96,6 +99,60 @@ void TRegform::buildFunctionPanel() {
         {QStringLiteral("名前"), QStringLiteral("データ"), QStringLiteral("種類"),
          QStringLiteral("貼り付け"), QStringLiteral("保管日時"), QStringLiteral("保管元")},
         QStringLiteral("バリューホルダー"), ImageLists::sharedImage(ImageLists::ImgValueHolder));
+    // The favorites tab: the list and, beside it, the buttons that move a row.
+    {
+        const int at = PageControl1->indexOf(ListView3);
+        const QIcon icon = PageControl1->tabIcon(at);
+        PageControl1->removeTab(at);
+        auto* page = new QWidget(PageControl1);
+        page->setObjectName(QStringLiteral("FavoritesPage"));
+        auto* row = new QHBoxLayout(page);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(2);
+        row->addWidget(ListView3, 1);
+        auto* buttons = new QVBoxLayout;
+        const auto mover = [&](const char* name, Qt::ArrowType arrow, const QString& hint,
+                               int step) {
+            auto* b = new QToolButton(page);
+            b->setObjectName(QString::fromLatin1(name));
+            b->setArrowType(arrow);
+            b->setToolTip(hint);
+            b->setStatusTip(hint);
+            connect(b, &QToolButton::clicked, this,
+                    [this, step] { runGuarded(this, [this, step] { MoveFavoriteClick(step); }); });
+            buttons->addWidget(b);
+        };
+        mover("FavoriteUp", Qt::UpArrow, QStringLiteral("選択している項目を一つ上に移動"), -1);
+        mover("FavoriteDown", Qt::DownArrow, QStringLiteral("選択している項目を一つ下に移動"), +1);
+        buttons->addStretch(1);
+        row->addLayout(buttons);
+        PageControl1->insertTab(at, page, icon, QStringLiteral("お気に入り"));
+    }
+    // Favorites: the location edited in place, sorted by a clicked column; history neither.
+    ListView3->setEditTriggers(QAbstractItemView::EditKeyPressed |
+                               QAbstractItemView::SelectedClicked);
+    ListView3->header()->setSectionsClickable(true);
+    ListView3->header()->setSortIndicatorShown(true);
+    connect(ListView3->header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        const Qt::SortOrder order =
+            ListView3->header()->sortIndicatorSection() == column &&
+                    ListView3->header()->sortIndicatorOrder() == Qt::AscendingOrder
+                ? Qt::DescendingOrder
+                : Qt::AscendingOrder;
+        ListView3->sortItems(column, order);
+        ListView3->header()->setSortIndicator(column, order);
+        favoritesChanged_ = true;
+    });
+    connect(ListView3, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem*, int column) {
+        if (column == 0 && !fillingLists_)
+            favoritesChanged_ = true;
+    });
+    ListView4->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(ListView3, &QTreeWidget::itemDoubleClicked, this,
+            [this] { runGuarded(this, [this] { GoToFavoriteClick(); }); });
+    connect(ListView4, &QTreeWidget::itemDoubleClicked, this,
+            [this] { runGuarded(this, [this] { GoToHistoryClick(); }); });
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] { updateListPopup(); });
     // Wide enough for a whole time stamp beside its icon and a whole root name.
     ListView4->header()->resizeSection(0, 175);
     const int undoWidths[] = {175, 130, 165, 160};
@@ -130,6 +187,11 @@ void TRegform::buildFunctionPanel() {
             a->setEnabled(false); // the options dialog comes with its own window
         return a;
     };
+    item(QStringLiteral("コメントの編集(&E)"), QStringLiteral("ListEditComment"),
+         &TRegform::EditCommentClick);
+    item(QStringLiteral("現在選択されているキーをお気に入りに追加(&A)"),
+         QStringLiteral("ListAddFavorite"), &TRegform::AddFavoriteClick);
+    ListPopup->addSeparator()->setObjectName(QStringLiteral("ListFavoriteSeparator"));
     item(QStringLiteral("選択しているリスト項目の削除(&D)"), QStringLiteral("ListDeleteItem"),
          &TRegform::ListDeleteItemClick);
     item(QStringLiteral("リストをすべてクリア(&C)"), QStringLiteral("ListClear"),
@@ -227,8 +289,25 @@ void TRegform::ListView2DblClick() {
 
 // --- the lists' popup menu and files ----------------------------------------------------------
 
+QTreeWidget* TRegform::currentPanelList() const {
+    QTreeWidget* const lists[] = {ListView2, ListView3, ListView4, ListView5};
+    const int tab = PageControl1->currentIndex();
+    return tab >= 0 && tab < 4 ? lists[tab] : nullptr;
+}
+
+// The favorites' own items show only while their tab is in front.
+void TRegform::updateListPopup() {
+    const bool favorites = currentPanelList() == ListView3;
+    for (QAction* a : ListPopup->actions()) {
+        const QString n = a->objectName();
+        if (n == QLatin1String("ListEditComment") || n == QLatin1String("ListAddFavorite") ||
+            n == QLatin1String("ListFavoriteSeparator"))
+            a->setVisible(favorites);
+    }
+}
+
 void TRegform::ListDeleteItemClick() {
-    auto* list = qobject_cast<QTreeWidget*>(PageControl1->currentWidget());
+    QTreeWidget* list = currentPanelList();
     if (!list || !list->currentItem())
         return;
     if (!askYesNo(this, QStringLiteral("削除の確認"),
@@ -244,7 +323,7 @@ void TRegform::ListDeleteItemClick() {
 }
 
 void TRegform::ListClearClick() {
-    auto* list = qobject_cast<QTreeWidget*>(PageControl1->currentWidget());
+    QTreeWidget* list = currentPanelList();
     if (!list)
         return;
     if (!askYesNo(this, QStringLiteral("削除の確認"),
@@ -261,9 +340,11 @@ void TRegform::ListClearClick() {
 
 // Writes one panel list to its file; the undo list through the log.
 void TRegform::saveListView(QTreeWidget* list) {
-    const int tab = PageControl1->indexOf(list);
-    if (tab < 0 || tab >= static_cast<int>(std::size(kListFiles)))
+    QTreeWidget* const lists[] = {ListView2, ListView3, ListView4, ListView5};
+    const auto at = std::find(std::begin(lists), std::end(lists), list);
+    if (at == std::end(lists))
         return;
+    const auto tab = static_cast<std::size_t>(at - std::begin(lists));
     if (list == ListView3)
         favoritesChanged_ = true;
     try {
@@ -292,12 +373,7 @@ void TRegform::loadPanelLists() {
         if (!std::filesystem::exists(file, ec))
             return;
         try {
-            const std::vector<ListRow> rows = loadListFile(file);
-            list->clear();
-            QList<QTreeWidgetItem*> items;
-            for (const ListRow& r : rows)
-                items.append(rowItem(r));
-            list->addTopLevelItems(items);
+            fillList(list, loadListFile(file));
         } catch (const ListFileError& err) {
             showListFileError(this, err);
         }
@@ -312,6 +388,24 @@ void TRegform::loadPanelLists() {
     loadInto(ListView3, kListFiles[1]);
     if (form1_.settings().readBool("VH", "SAVE", true))
         loadInto(ListView5, kListFiles[3]);
+}
+
+void TRegform::fillList(QTreeWidget* list, const std::vector<ListRow>& rows) {
+    fillingLists_ = true;
+    list->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const ListRow& r : rows) {
+        QTreeWidgetItem* item = rowItem(r);
+        if (list == ListView3)
+            item->setFlags(item->flags() | Qt::ItemIsEditable);
+        items.append(item);
+    }
+    list->addTopLevelItems(items);
+    fillingLists_ = false;
+}
+
+std::vector<ListRow> TRegform::listRows(const QTreeWidget* list) const {
+    return rowsOf(list);
 }
 
 // At closing: the access history and the undo list always, the favorites when changed.

@@ -108,7 +108,8 @@ void TRegform::buildMenus() {
              QKeySequence(Qt::CTRL | Qt::Key_V), {});
     menuItem(edit, QStringLiteral("クイックビューワ(&Q)"), QStringLiteral("QuickViewer"), {}, {});
     edit->addSeparator();
-    menuItem(edit, QStringLiteral("お気に入りに追加(&F)"), QStringLiteral("AddFavorite"), {}, {});
+    menuItem(edit, QStringLiteral("お気に入りに追加(&F)"), QStringLiteral("AddFavorite"), {},
+             [this] { AddFavoriteClick(); });
     edit->addSeparator();
     menuItem(edit, QStringLiteral("読みとり専用(&O)"), QStringLiteral("ReadOnly"), {}, [this] {
         ReadOnlyClick();
