@@ -1,6 +1,7 @@
 #include "core/lists/PanelLists.h"
 
 #include "core/platform/Encoding.h"
+#include "core/registry/RawValueCodec.h"
 #include "core/registry/Registry.h"
 #include "core/registry/ValueText.h"
 #include "core/undo/UndoActions.h"
@@ -103,46 +104,6 @@ std::optional<std::string> unbase64(std::string_view in) {
     return out;
 }
 
-void put32(std::string& out, std::uint64_t v) {
-    for (int i = 0; i < 4; ++i)
-        out += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-bool get32(std::string_view& in, std::uint32_t& v) {
-    if (in.size() < 4)
-        return false;
-    v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | static_cast<unsigned char>(in[static_cast<std::size_t>(i)]);
-    in.remove_prefix(4);
-    return true;
-}
-
-std::string encodeValue(const RawValue& v) {
-    std::string out;
-    put32(out, v.type);
-    put32(out, (v.name.wide ? 1u : 0u) | (v.dataWide ? 2u : 0u));
-    put32(out, v.name.bytes.size());
-    out += v.name.bytes;
-    put32(out, v.data.size());
-    out += v.data;
-    return out;
-}
-
-std::optional<RawValue> decodeValue(std::string_view in) {
-    RawValue v;
-    std::uint32_t flags = 0, n = 0;
-    if (!get32(in, v.type) || !get32(in, flags) || !get32(in, n) || in.size() < n)
-        return std::nullopt;
-    v.name = StoredName{std::string(in.substr(0, n)), (flags & 1) != 0};
-    in.remove_prefix(n);
-    if (!get32(in, n) || in.size() != n)
-        return std::nullopt;
-    v.data = std::string(in);
-    v.dataWide = (flags & 2) != 0;
-    return v;
-}
-
 bool isPayload(const std::string& s) {
     return s.compare(0, kPayloadMark.size(), kPayloadMark) == 0;
 }
@@ -179,7 +140,7 @@ ListRow holderRow(const RawValue& value, const HolderOptions& options, const std
         row.subItems.push_back(time);
     if (options.add)
         row.subItems.push_back(location);
-    const std::string payload = base64(encodeValue(value));
+    const std::string payload = base64(encodeRawValue(value));
     for (std::size_t at = 0; at < payload.size() || at == 0; at += kPayloadChunk)
         row.subItems.push_back(std::string(kPayloadMark) + payload.substr(at, kPayloadChunk));
     return row;
@@ -233,7 +194,7 @@ std::optional<RawValue> pastedValue(const ListRow& row) {
         payload += std::string_view(row.subItems[i]).substr(kPayloadMark.size());
     if (!payload.empty())
         if (const auto bytes = unbase64(payload))
-            if (auto value = decodeValue(*bytes))
+            if (auto value = decodeRawValue(*bytes))
                 return value;
     // A row of an older file: the value its data text gives.
     RawValue v;

@@ -1,5 +1,6 @@
 #include "core/undo/UndoLog.h"
 
+#include "core/platform/AtomicFile.h"
 #include "core/platform/Encoding.h"
 #include "core/platform/Folders.h"
 #include "core/platform/ProcessRunner.h"
@@ -7,8 +8,10 @@
 #include "core/regfiles/RegFileError.h"
 #include "core/regfiles/RegFileReader.h"
 #include "core/regfiles/RegistryPrograms.h"
+#include "core/registry/RawValueCodec.h"
 #include "core/registry/Registry.h"
 #include "core/registry/RegistryError.h"
+#include "core/registry/ValueText.h"
 #include "core/undo/UndoActions.h"
 
 #include <algorithm>
@@ -108,11 +111,12 @@ std::optional<fs::path> UndoLog::undoFilePath(const std::string& name) const {
     return findNoCase(folder, name).value_or(folder / name);
 }
 
-std::string UndoLog::freshUndoFileName(const std::string& stamp) const {
+std::string UndoLog::freshUndoFileName(const std::string& stamp, const char* extension) const {
     // Two deletions within one second must not share a file.
     const fs::path folder = undoFolder();
     for (int n = 1;; ++n) {
-        const std::string name = n == 1 ? stamp + ".reg" : stamp + "_" + std::to_string(n) + ".reg";
+        const std::string name =
+            n == 1 ? stamp + extension : stamp + "_" + std::to_string(n) + extension;
         const bool listed = std::any_of(entries_.begin(), entries_.end(), [&](const UndoEntry& e) {
             return cp932Upper(e.undoFile) == cp932Upper(name);
         });
@@ -177,7 +181,7 @@ void UndoLog::deleteKey(const std::string& rootName, const std::string& keyPath)
     if (!rootIndex || keyPath.empty())
         throw UndoError(sj("キー ") + rootName + keyPath + sj(" は削除できません"));
     const std::tm now = localNow(); // one instant for the entry and its file
-    const std::string name = freshUndoFileName(fileNameTimeText(now));
+    const std::string name = freshUndoFileName(fileNameTimeText(now), ".reg");
     const fs::path file = undoFolder() / name;
     const std::string key = rootName + keyPath;
     const auto editor = registryEditorPath(place_.systemFolder);
@@ -263,12 +267,70 @@ void UndoLog::undo(std::size_t index) {
     const UndoAction action = undoActionFor(e.operation);
     if (action == UndoAction::RestoreKey)
         restoreKey(e, reg);
+    else if (!e.undoFile.empty())
+        restoreValue(e, reg);
     else
         applyUndo(e, action, reg);
     // The list may have changed while REGEDIT.EXE ran (the window kept working).
     const auto it = std::find(entries_.begin(), entries_.end(), e);
     if (it != entries_.end())
         entries_.erase(it);
+}
+
+namespace {
+
+// Whether the undo of the entry's operation gives the value back from the entry's texts alone.
+bool restorableFromText(const RawValue& v) {
+    return !v.name.wide && !v.dataWide && editableAsItsKind(v) &&
+           dataText(v).size() <= kMaxListText;
+}
+
+} // namespace
+
+void UndoLog::addValueChange(UndoEntry e, const std::optional<RawValue>& previous) {
+    const bool pasted = e.operation == undoOperation(undo_op::Pasted);
+    if (previous && (pasted || !restorableFromText(*previous))) {
+        const std::string name = freshUndoFileName(fileNameTimeTextNow(), ".val");
+        try {
+            writeFileAtomically(undoFolder() / name, encodeRawValue(*previous));
+        } catch (const FileError& err) {
+            throw ListFileError(ListFileError::Kind::Io, err.what());
+        }
+        e.undoFile = name;
+        // The texts only show what the file keeps: cut to what a list file can hold.
+        for (std::string* text : {&e.before, &e.after}) {
+            if (text->size() > kMaxListText) {
+                text->resize(kMaxListText - 3);
+                *text += "...";
+            }
+        }
+    }
+    add(std::move(e));
+}
+
+// A value change whose value is kept in an undo file: the value goes back as it was.
+void UndoLog::restoreValue(const UndoEntry& e, TRegistry& reg) {
+    const auto file = undoFilePath(e.undoFile);
+    std::optional<std::string> bytes;
+    try {
+        bytes = file ? readFileBytes(*file) : std::nullopt;
+    } catch (const FileError& err) {
+        throw UndoError(err.what());
+    }
+    const std::optional<RawValue> value = bytes ? decodeRawValue(*bytes) : std::nullopt;
+    if (!value)
+        throw UndoError(sj("アンドゥファイル ") + e.undoFile +
+                        sj(" が見つからないか壊れているため、元に戻せません"));
+    try {
+        if (!reg.OpenKey(e.keyPath, true))
+            throw UndoError(sj("キー ") + e.root + e.keyPath +
+                            sj(" を開けないため、元に戻せません"));
+        reg.WriteRaw(*value);
+    } catch (const RegistryError& err) {
+        throw UndoError(err.what());
+    }
+    std::error_code ec;
+    fs::remove(*file, ec);
 }
 
 void UndoLog::remove(std::size_t index) {

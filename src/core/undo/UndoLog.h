@@ -16,6 +16,7 @@
 namespace klv {
 
 class Store;
+struct RawValue;
 class TRegistry;
 
 // Where the log keeps its files and how it runs the registry editor program.
@@ -60,6 +61,12 @@ public:
     // throws UndoError after recording when the deletion itself fails.
     void deleteKey(const std::string& rootName, const std::string& keyPath);
 
+    // Records a value change whose reversal needs the value as it was before (`previous`: a
+    // value cut or deleted, or one a paste overwrote). When the entry's texts cannot give it
+    // back exactly (a type without its own editor, text CP932 cannot hold, data longer than a
+    // list file's text), and always for a paste over a value, the value is kept in an undo
+    // file ("*.val") and the undo writes it back from there. Throws as add() does.
+    void addValueChange(UndoEntry e, const std::optional<RawValue>& previous);
     // Reverses entry `index` and removes it. Throws UndoError and keeps the entry when the
     // registry refuses the change or the key cannot be restored.
     void undo(std::size_t index);
@@ -84,7 +91,8 @@ public:
     static std::string confirmationText(const UndoEntry& e);
 
 private:
-    std::string freshUndoFileName(const std::string& stamp) const;
+    std::string freshUndoFileName(const std::string& stamp, const char* extension) const;
+    void restoreValue(const UndoEntry& e, TRegistry& reg);
     void trimToLimit();
     void restoreKey(const UndoEntry& e, TRegistry& reg);
 

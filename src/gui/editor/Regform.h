@@ -2,6 +2,7 @@
 // The registry editor window: the key tree, filled as keys are expanded, beside the value list
 // of the selected key, with the address bar above and the function panel below.
 #include "core/lists/ListFile.h"
+#include "core/lists/PanelLists.h"
 #include "core/registry/Registry.h"
 #include "core/undo/UndoLog.h"
 #include "core/valueedit/ValueEdit.h"
@@ -63,6 +64,7 @@ public:
     QTreeWidget* ListView5 = nullptr;   // value holder
     QLabel* Panel1 = nullptr;           // waiting panel
     QMenu* ListPopup = nullptr;         // popup menu of the panel lists
+    QMenu* HolderPopup = nullptr;       // popup menu of the value holder
     QMenu* ValuePopup = nullptr;        // context menu of the value list
     QMenu* TreePopup = nullptr;         // context menu of the key tree
 
@@ -131,8 +133,16 @@ public:
     void MoveFavoriteClick(int step); // the move buttons: -1 up, +1 down
     void GoToFavoriteClick();         // double click on a favorite
     void GoToHistoryClick();          // double click on a history row
-    void ListClearClick();            // リストをすべてクリア(&C)
-    void ReadOnlyClick();             // 読みとり専用(&O)
+    void CopyValueClick();            // コピー(&C)
+    void CutValueClick();             // 切り取り(&T)
+    void PasteValueClick();           // 貼り付け(&P)
+    void HolderToggleClick(); // 選択している項目を貼り付ける候補とする(&P), double click
+    void HolderAllClick(bool paste); // すべて貼り付ける / 貼り付けない候補とする
+    void HolderDeleteUnflaggedClick(); // 貼り付けない候補の項目をすべて削除(&E)
+    void HolderDeleteClick(); // the holder's 選択しているリスト項目の削除(&D)
+    void HolderClearClick();  // バリューホルダーのクリア
+    void ListClearClick();    // リストをすべてクリア(&C)
+    void ReadOnlyClick();     // 読みとり専用(&O)
     void ViewStyleClick(ViewStyle style);
     void PauseHistoryClick();  // アクセス履歴の記録を一時停止(&O)
     void TreeFontClick();      // レジストリツリービューのフォントの指定(&N)
@@ -184,6 +194,13 @@ private:
     void fillList(QTreeWidget* list, const std::vector<ListRow>& rows);
     std::vector<ListRow> listRows(const QTreeWidget* list) const;
     void goToLocation(QTreeWidget* list, const QString& location);
+    HolderOptions holderOptions() const;
+    bool valueCommandAllowed(const QString& what);
+    void holderChanged();
+    void setPasteEnabled(bool on);
+    std::vector<ListRow> copiedRows(const std::vector<int>& rows, std::vector<RawValue>* values);
+    bool putInHolder(std::vector<ListRow> rows);
+    void addValueUndo(UndoEntry e, const std::optional<RawValue>& previous);
     std::filesystem::path listFilePath(const char* name) const;
     void toggleBar(QWidget* bar, const QString& action, const char* key);
     void buildMenus();

@@ -3,6 +3,7 @@
 #include "gui/editor/Regform.h"
 
 #include "core/lists/ListFile.h"
+#include "core/lists/PanelLists.h"
 #include "core/platform/Folders.h"
 #include "core/settings/SettingsFile.h"
 #include "gui/widgets/DialogService.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QSplitter>
 #include <QTabWidget>
@@ -32,11 +34,19 @@ constexpr int kRowImageRole = Qt::UserRole; // the row's image index, kept for i
 // The list file of each panel tab, in tab order.
 constexpr const char* kListFiles[] = {"UNDO.DAT", "FAVORITE.DAT", "HISTRY.DAT", "VALUE.DAT"};
 
+constexpr int kHiddenItemsRole = Qt::UserRole + 1; // sub-items kept but not shown
+
 QTreeWidgetItem* rowItem(const ListRow& r) {
     auto* item = new QTreeWidgetItem;
     item->setText(0, toQString(r.caption));
-    for (std::size_t i = 0; i < r.subItems.size(); ++i)
+    const std::size_t shown = shownSubItems(r);
+    for (std::size_t i = 0; i < shown; ++i)
         item->setText(static_cast<int>(i) + 1, toQString(r.subItems[i]));
+    QList<QByteArray> hidden;
+    for (std::size_t i = shown; i < r.subItems.size(); ++i)
+        hidden.append(QByteArray::fromStdString(r.subItems[i]));
+    if (!hidden.isEmpty())
+        item->setData(0, kHiddenItemsRole, QVariant::fromValue(hidden));
     item->setData(0, kRowImageRole, r.image);
     item->setIcon(0, ImageLists::sharedImage(r.image));
     return item;
@@ -49,8 +59,14 @@ std::vector<ListRow> rowsOf(const QTreeWidget* list) {
         ListRow r;
         r.image = item->data(0, kRowImageRole).toInt();
         r.caption = toCp932(item->text(0)).value_or(std::string());
-        for (int c = 1; c < list->columnCount(); ++c)
+        // Up to the last column with text: a row keeps the columns its file gave it.
+        int last = list->columnCount() - 1;
+        while (last >= 1 && item->text(last).isEmpty())
+            --last;
+        for (int c = 1; c <= last; ++c)
             r.subItems.push_back(toCp932(item->text(c)).value_or(std::string()));
+        for (const QByteArray& h : item->data(0, kHiddenItemsRole).value<QList<QByteArray>>())
+            r.subItems.push_back(h.toStdString());
         rows.push_back(std::move(r));
     }
     return rows;
@@ -77,8 +93,9 @@ void TRegform::buildFunctionPanel() {
         l->setUniformRowHeights(true);
         l->setIconSize(QSize(16, 16));
         l->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(l, &QWidget::customContextMenuRequested, this,
-                [this, l](const QPoint& at) { ListPopup->popup(l->viewport()->mapToGlobal(at)); });
+        connect(l, &QWidget::customContextMenuRequested, this, [this, l](const QPoint& at) {
+            (l == ListView5 ? HolderPopup : ListPopup)->popup(l->viewport()->mapToGlobal(at));
+        });
         PageControl1->addTab(l, icon, tab);
         return l;
     };
@@ -148,6 +165,44 @@ void TRegform::buildFunctionPanel() {
             favoritesChanged_ = true;
     });
     ListView4->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    // The value holder: a link above the list clears it; several rows may be selected, the
+    // columns sorted and dragged, a double click toggles a row's paste flag.
+    {
+        const int at = PageControl1->indexOf(ListView5);
+        const QIcon icon = PageControl1->tabIcon(at);
+        PageControl1->removeTab(at);
+        auto* page = new QWidget(PageControl1);
+        page->setObjectName(QStringLiteral("HolderPage"));
+        auto* column = new QVBoxLayout(page);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(2);
+        auto* link =
+            new QLabel(QStringLiteral("<a href=\"clear\">バリューホールドのクリア</a>"), page);
+        link->setObjectName(QStringLiteral("HolderClearLink"));
+        link->setToolTip(QStringLiteral("Hivemere クリップボードの中身をクリアします"));
+        connect(link, &QLabel::linkActivated, this,
+                [this] { runGuarded(this, [this] { HolderClearClick(); }); });
+        column->addWidget(link);
+        column->addWidget(ListView5, 1);
+        PageControl1->insertTab(at, page, icon, QStringLiteral("バリューホルダー"));
+    }
+    ListView5->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView5->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView5->header()->setSectionsMovable(true);
+    ListView5->header()->setSectionsClickable(true);
+    ListView5->header()->setSortIndicatorShown(true);
+    connect(ListView5->header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        const Qt::SortOrder order =
+            ListView5->header()->sortIndicatorSection() == column &&
+                    ListView5->header()->sortIndicatorOrder() == Qt::AscendingOrder
+                ? Qt::DescendingOrder
+                : Qt::AscendingOrder;
+        ListView5->sortItems(column, order);
+        ListView5->header()->setSortIndicator(column, order);
+    });
+    connect(ListView5, &QTreeWidget::itemDoubleClicked, this,
+            [this] { runGuarded(this, [this] { HolderToggleClick(); }); });
     connect(ListView3, &QTreeWidget::itemDoubleClicked, this,
             [this] { runGuarded(this, [this] { GoToFavoriteClick(); }); });
     connect(ListView4, &QTreeWidget::itemDoubleClicked, this,
@@ -198,6 +253,33 @@ void TRegform::buildFunctionPanel() {
          &TRegform::ListClearClick);
     ListPopup->addSeparator();
     item(QStringLiteral("オプション(&O)"), QStringLiteral("ListOptions"), nullptr);
+
+    HolderPopup = new QMenu(this);
+    HolderPopup->setObjectName(QStringLiteral("HolderPopup"));
+    const auto holderItem = [this](const QString& caption, const QString& name,
+                                   std::function<void()> handler) {
+        QAction* a = HolderPopup->addAction(caption);
+        a->setObjectName(name);
+        if (handler)
+            connect(a, &QAction::triggered, this, [this, handler] { runGuarded(this, handler); });
+        else
+            a->setEnabled(false); // the options dialog comes with its own window
+    };
+    holderItem(QStringLiteral("選択しているリスト項目の削除(&D)"), QStringLiteral("HolderDelete"),
+               [this] { HolderDeleteClick(); });
+    holderItem(QStringLiteral("選択している項目を貼り付ける候補とする(&P)"),
+               QStringLiteral("HolderToggle"), [this] { HolderToggleClick(); });
+    holderItem(QStringLiteral("すべて貼り付ける候補とする(&A)"), QStringLiteral("HolderAll"),
+               [this] { HolderAllClick(true); });
+    holderItem(QStringLiteral("すべて貼り付けない候補とする(&N)"), QStringLiteral("HolderNone"),
+               [this] { HolderAllClick(false); });
+    holderItem(QStringLiteral("貼り付けない候補の項目をすべて削除(&E)"),
+               QStringLiteral("HolderDeleteUnflaggedItems"),
+               [this] { HolderDeleteUnflaggedClick(); });
+    holderItem(QStringLiteral("バリューホルダーのクリア(&V)"), QStringLiteral("HolderClear"),
+               [this] { HolderClearClick(); });
+    HolderPopup->addSeparator();
+    holderItem(QStringLiteral("オプション(&O)"), QStringLiteral("HolderOptions"), {});
 
     UndoPlace place;
     place.home = programFolder();

@@ -101,11 +101,11 @@ void TRegform::buildMenus() {
              {}, [this] { CopyDataClick(); });
     edit->addSeparator();
     menuItem(edit, QStringLiteral("切り取り(&T)"), QStringLiteral("CutValue"),
-             QKeySequence(Qt::CTRL | Qt::Key_X), {});
+             QKeySequence(Qt::CTRL | Qt::Key_X), [this] { CutValueClick(); });
     menuItem(edit, QStringLiteral("コピー(&C)"), QStringLiteral("CopyValue"),
-             QKeySequence(Qt::CTRL | Qt::Key_C), {});
+             QKeySequence(Qt::CTRL | Qt::Key_C), [this] { CopyValueClick(); });
     menuItem(edit, QStringLiteral("貼り付け(&P)"), QStringLiteral("PasteValue"),
-             QKeySequence(Qt::CTRL | Qt::Key_V), {});
+             QKeySequence(Qt::CTRL | Qt::Key_V), [this] { PasteValueClick(); });
     menuItem(edit, QStringLiteral("クイックビューワ(&Q)"), QStringLiteral("QuickViewer"), {}, {});
     edit->addSeparator();
     menuItem(edit, QStringLiteral("お気に入りに追加(&F)"), QStringLiteral("AddFavorite"), {},
@@ -125,7 +125,7 @@ void TRegform::buildMenus() {
              QKeySequence(Qt::CTRL | Qt::Key_R), [&f] { f.openSearch(true, {}, {}); });
     search->addSeparator();
     menuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"), {},
-             {});
+             [&f] { f.OrphanSearchClick(); });
     menuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
              QStringLiteral("ChangeTracking"), {}, [&f] { f.ChangeTrackingClick(); });
 
@@ -172,7 +172,13 @@ void TRegform::buildMenus() {
     menuItem(view, QStringLiteral("バリューホルダービューワ(&V)"),
              QStringLiteral("ShowValueHolder"), {}, [this] { showPanelTab(3); });
     menuItem(view, QStringLiteral("バリューホルダーのクリア(&V)"),
-             QStringLiteral("ClearValueHolder"), {}, {});
+             QStringLiteral("ClearValueHolder"), {}, [this] { HolderClearClick(); });
+    menuItem(view, QStringLiteral("保管値をすべて貼り付ける候補とする(&A)"),
+             QStringLiteral("HolderAllPaste"), {}, [this] { HolderAllClick(true); });
+    menuItem(view, QStringLiteral("保管値をすべて貼り付けない候補とする(&N)"),
+             QStringLiteral("HolderNonePaste"), {}, [this] { HolderAllClick(false); });
+    menuItem(view, QStringLiteral("保管値のうち貼り付けない候補をすべて削除(&E)"),
+             QStringLiteral("HolderDeleteUnflagged"), {}, [this] { HolderDeleteUnflaggedClick(); });
 
     auto* options = new QMenu(QStringLiteral("オプション(&O)"), this);
     options->setObjectName(QStringLiteral("OptionMenu"));

@@ -8,10 +8,12 @@
 #include "core/regfiles/RegistryPrograms.h"
 #include "core/registry/RegistryError.h"
 #include "gui/editor/Regform.h"
+#include "gui/orphans/OrphanSearch.h"
 #include "gui/search/QuickSearchForm.h"
 #include "gui/search/SearchForm.h"
 #include "gui/tracking/ChangeTrack.h"
 #include "gui/widgets/DialogService.h"
+#include "gui/widgets/HelpFile.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
 #include "gui/widgets/MenuShortcuts.h"
@@ -20,7 +22,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -31,7 +32,6 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
-#include <QUrl>
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -272,7 +272,7 @@ void TForm1::buildMenus() {
                 [this] { openSearch(true, {}, {}); });
     search->addSeparator();
     addMenuItem(search, QStringLiteral("孤立エントリの検索(&K)"), QStringLiteral("OrphanSearch"),
-                {}, {});
+                {}, [this] { OrphanSearchClick(); });
     addMenuItem(search, QStringLiteral("レジストリの変更箇所の追跡(&T)"),
                 QStringLiteral("ChangeTracking"), {}, [this] { ChangeTrackingClick(); });
 
@@ -544,17 +544,29 @@ void TForm1::QuickSearchClick() {
     TQuickSearch::run(*this, this);
 }
 
-void TForm1::ChangeTrackingClick() {
-    if (changeTrack_) {
-        if (auto* sub = qobject_cast<QMdiSubWindow*>(changeTrack_->parentWidget())) {
-            if (sub->isMinimized())
-                sub->showNormal();
-            mdi_->setActiveSubWindow(sub);
-        }
-        return;
+bool TForm1::raiseChildWindow(QWidget* window) {
+    if (!window)
+        return false;
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(window->parentWidget())) {
+        if (sub->isMinimized())
+            sub->showNormal();
+        mdi_->setActiveSubWindow(sub);
     }
+    return true;
+}
+
+void TForm1::ChangeTrackingClick() {
+    if (raiseChildWindow(changeTrack_))
+        return;
     changeTrack_ = new TChangeTrack(*this);
     addChildWindow(changeTrack_);
+}
+
+void TForm1::OrphanSearchClick() {
+    if (raiseChildWindow(orphanSearch_))
+        return;
+    orphanSearch_ = new TOrphanSearch(*this);
+    addChildWindow(orphanSearch_);
 }
 
 void TForm1::N1Click() {
@@ -606,24 +618,12 @@ void TForm1::ScanRegRestoreClick() {
         showError(this, QStringLiteral("レジストリチェッカー (ScanRegw.exe) を起動できません。"));
 }
 
-void TForm1::showHelp(const QString& topic) {
-    // The help is a folder of HTML pages beside the program, one page per topic.
-    const auto dir = findNoCase(programFolder(), "HELP");
-    if (dir) {
-        const auto page = findNoCase(*dir, topic.toStdString());
-        if (page && QDesktopServices::openUrl(QUrl::fromLocalFile(pathText(*page))))
-            return;
-    }
-    showInformation(this, QStringLiteral("ヘルプ"),
-                    QStringLiteral("ヘルプファイルがインストールされていません。"));
-}
-
 void TForm1::HelpTopicsClick() {
-    showHelp(QStringLiteral("index.html"));
+    showHelpPage(this, QStringLiteral("index.html"));
 }
 
 void TForm1::HelpRebuildClick() {
-    showHelp(QStringLiteral("topic88.html"));
+    showHelpTopic(this, 88);
 }
 
 } // namespace klv

@@ -51,6 +51,7 @@ public:
     void openSearch(bool replaceMode, const QString& startKey, const QString& searchText) override;
     void QuickSearchClick() override;
     void ChangeTrackingClick() override;
+    void OrphanSearchClick() override;
 
     // Called by an editor window when it becomes active or goes away.
     void editorActivated(TRegform* form);
@@ -94,7 +95,8 @@ private:
     void savePlacement();
     void applyFrameShortcuts();
     void showFrameMenus();
-    void showHelp(const QString& topic);
+    // Brings an open tool window to the front; false when it is not open.
+    bool raiseChildWindow(QWidget* window);
 
     QStringList arguments_;
     SettingsFile settings_;
@@ -104,7 +106,8 @@ private:
     QMenu* windowMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
     QPointer<TRegform> menuOwner_;
-    QPointer<QWidget> changeTrack_; // the one change-tracking window
+    QPointer<QWidget> changeTrack_;  // the one change-tracking window
+    QPointer<QWidget> orphanSearch_; // the one orphan search window
     bool started_ = false;
 };
 

@@ -1,13 +1,11 @@
 #include "gui/search/SearchResult.h"
 
-#include "core/lists/ListFile.h"
-#include "core/platform/Folders.h"
-#include "core/settings/SettingsFile.h"
 #include "core/undo/UndoLog.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/RowVectorModel.h"
+#include "gui/widgets/SharedUndoLog.h"
 #include "gui/widgets/TextBridge.h"
 #include "gui/widgets/WaitCursor.h"
 
@@ -433,11 +431,6 @@ void TSearchResult::ToolButton2Click() {
 
 namespace {
 
-void showListFileError(QWidget* parent, const std::exception& e) {
-    DialogService::instance().message(parent, QString::fromLatin1(kListFileErrorCaption),
-                                      toQString(e.what()), MsgIcon::Error, MsgButtons::Ok);
-}
-
 // Keeps the window from being used or closed while a run may process events.
 class BusyWindow {
 public:
@@ -460,24 +453,6 @@ private:
 
 } // namespace
 
-// The undo log as the editor windows left it in UNDO.DAT; null (after saying so) when the file
-// cannot be read, since writing it then would lose its entries.
-std::unique_ptr<UndoLog> TSearchResult::openUndoLog() {
-    UndoPlace place;
-    place.home = programFolder();
-    place.systemFolder = systemFolder();
-    place.pump = [] { QApplication::processEvents(QEventLoop::AllEvents, 50); };
-    auto log = std::make_unique<UndoLog>(std::move(place));
-    log->setLimit(frame_.settings().readInt("OPTION", "HIS_2", kDefaultUndoLimit));
-    try {
-        log->load();
-    } catch (const ListFileError& e) {
-        showListFileError(this, e);
-        return nullptr;
-    }
-    return log;
-}
-
 void TSearchResult::ToolButton3Click() {
     if (busy_)
         return;
@@ -487,7 +462,7 @@ void TSearchResult::ToolButton3Click() {
                            "せません。\n\n本当に削除しますか？"),
             MsgIcon::Question, MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
-    const std::unique_ptr<UndoLog> log = openUndoLog();
+    const std::unique_ptr<UndoLog> log = openSharedUndoLog(this, frame_.settings());
     if (!log)
         return;
     DeleteOutcome out;
@@ -521,7 +496,7 @@ void TSearchResult::closeEvent(QCloseEvent* event) {
 void TSearchResult::Button1Click() {
     if (!request_.replaceMode || busy_)
         return;
-    const std::unique_ptr<UndoLog> log = openUndoLog();
+    const std::unique_ptr<UndoLog> log = openSharedUndoLog(this, frame_.settings());
     if (!log)
         return;
     const ReplaceChoice choice =

@@ -83,7 +83,6 @@ private:
     QWidget* buildReplacePanel();
     void setUpList();
     void showPreviewLine(QLabel* label, const std::string& cp932Line);
-    std::unique_ptr<UndoLog> openUndoLog();
     void advanceAnimation();
 
     FrameHost& frame_;

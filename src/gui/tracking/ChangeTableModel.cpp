@@ -62,37 +62,15 @@ QVariant ChangeTableModel::headerData(int section, Qt::Orientation orientation, 
     static const std::array<QString, kColumns> headers{
         QStringLiteral("状態"), QStringLiteral("形式"),           QStringLiteral("対象キー"),
         QStringLiteral("値"),   QStringLiteral("検証前のデータ"), QStringLiteral("現在のデータ")};
-    if (orientation != Qt::Horizontal || section < 0 || section >= kColumns)
-        return {};
-    if (role == Qt::DisplayRole)
-        return headers[static_cast<std::size_t>(section)];
-    // A header clicked for the first time sorts ascending.
-    if (role == Qt::InitialSortOrderRole)
-        return static_cast<int>(Qt::AscendingOrder);
-    return {};
+    return headerText(headers, section, orientation, role);
 }
 
 void ChangeTableModel::sort(int column, Qt::SortOrder order) {
     // Rows not shown yet belong to a comparison that is still appending.
-    if (column < 0 || column >= kColumns || shown_ != static_cast<int>(rows_.size()))
+    if (column < 0 || column >= kColumns || !allShown())
         return;
     sortRows(order,
              [column](const ChangeRow& r) -> const std::string& { return cellText(r, column); });
-}
-
-void ChangeTableModel::sync() {
-    const int total = static_cast<int>(rows_.size());
-    if (total <= shown_)
-        return;
-    beginInsertRows({}, shown_, total - 1);
-    shown_ = total;
-    endInsertRows();
-}
-
-void ChangeTableModel::reload() {
-    beginResetModel();
-    shown_ = static_cast<int>(rows_.size());
-    endResetModel();
 }
 
 } // namespace klv

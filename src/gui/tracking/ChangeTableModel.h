@@ -26,13 +26,7 @@ public:
     // Sorts the rows themselves: the report writes them in the order shown.
     void sort(int column, Qt::SortOrder order) override;
 
-    // Shows the rows appended since the last call.
-    void sync();
-    // Shows the rows as they are now, after they were replaced.
-    void reload();
-
 private:
-    int shown_ = 0;
     std::array<QIcon, 3> icons_; // by state: created, updated, deleted
 };
 

@@ -67,6 +67,8 @@ public:
     virtual void QuickSearchClick() = 0;
     // The change-tracking window: opened, or brought to the front when it is open already.
     virtual void ChangeTrackingClick() = 0;
+    // The orphan entry search window: opened, or brought to the front when it is open already.
+    virtual void OrphanSearchClick() = 0;
 
 protected:
     FrameHost() = default;

@@ -5,6 +5,7 @@
 // rows.
 #include <QAbstractTableModel>
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -16,7 +17,39 @@ public:
     RowVectorModel(std::vector<Row>& rows, QObject* parent)
         : QAbstractTableModel(parent), rows_(rows) {}
 
+    // While a loop appends to the vector, the list shows only the rows it has been told of, so
+    // a repaint between two steps never reads a half-made row.
+    // Shows the rows appended since the last call.
+    void sync() {
+        const int total = static_cast<int>(rows_.size());
+        if (total <= shown_)
+            return;
+        beginInsertRows({}, shown_, total - 1);
+        shown_ = total;
+        endInsertRows();
+    }
+    // Shows the rows as they are now, after they were replaced or removed.
+    void reload() {
+        beginResetModel();
+        shown_ = static_cast<int>(rows_.size());
+        endResetModel();
+    }
+
 protected:
+    bool allShown() const { return shown_ == static_cast<int>(rows_.size()); }
+    // The header texts of the columns; a header clicked for the first time sorts ascending.
+    template <std::size_t N>
+    static QVariant headerText(const std::array<QString, N>& headers, int section,
+                               Qt::Orientation orientation, int role) {
+        if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(N))
+            return {};
+        if (role == Qt::DisplayRole)
+            return headers[static_cast<std::size_t>(section)];
+        if (role == Qt::InitialSortOrderRole)
+            return static_cast<int>(Qt::AscendingOrder);
+        return {};
+    }
+
     // `key(row)` gives the text a row sorts by (CP932 bytes compare as the lists show them).
     template <class Key> void sortRows(Qt::SortOrder order, Key key) {
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -44,6 +77,7 @@ protected:
     }
 
     std::vector<Row>& rows_;
+    int shown_ = 0;
 };
 
 } // namespace klv

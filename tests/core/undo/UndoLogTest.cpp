@@ -287,3 +287,43 @@ TEST(UndoActionsTest, TextsReadAsTheUndoReadsThem) {
 }
 
 } // namespace
+
+TEST_F(UndoLogTest, ValuesTheTextsCannotHoldComeBackFromTheirUndoFiles) {
+    ASSERT_TRUE(reg.OpenKey("\\V", true));
+    const RawValue wide{StoredName{utf8ToUtf16("名前😀"), true}, REG_SZ,
+                        utf8ToUtf16("値🍣") + std::string(2, '\0'), true};
+    const RawValue big{StoredName{"big", false}, REG_BINARY, std::string(100000, '\x5A'), false};
+    const RawValue plain{StoredName{"s", false}, REG_SZ, std::string("old\0", 4), false};
+    for (const RawValue& v : {wide, big, plain}) {
+        reg.WriteRaw(v);
+        if (!v.name.wide) // a wide name cannot be named through the access layer
+            ASSERT_TRUE(reg.DeleteValue(v.name.bytes));
+        UndoEntry e = entry("値の削除 - 文字列", "\\V", listedName(v.name), dataText(v));
+        log.addValueChange(e, v);
+    }
+    // Only what the texts cannot give back has a file.
+    EXPECT_TRUE(log.entries()[0].undoFile.empty()); // plain: its texts suffice
+    EXPECT_TRUE(log.entries()[1].undoFile.ends_with(".val"));
+    EXPECT_LE(log.entries()[1].before.size(), kMaxListText);
+    EXPECT_TRUE(log.entries()[2].undoFile.ends_with(".val"));
+    // A paste over a value keeps the old value too.
+    ASSERT_TRUE(reg.OpenKey("\\V", false));
+    reg.WriteString("s", "pasted");
+    UndoEntry pasted = entry("貼り付け", "\\V", "s", "");
+    log.addValueChange(pasted, plain);
+    EXPECT_FALSE(log.entries()[0].undoFile.empty());
+    undoNewest(); // the paste: the old value is back, not deleted
+    ASSERT_TRUE(reg.OpenKey("\\V", false));
+    EXPECT_EQ(reg.ReadRaw("s"), plain);
+    const auto file = log.undoFilePath(log.entries()[1].undoFile);
+    ASSERT_TRUE(file);
+    undoNewest();
+    undoNewest();
+    ASSERT_TRUE(reg.OpenKey("\\V", false));
+    EXPECT_EQ(reg.ReadRaw("big"), big);
+    bool sawWide = false;
+    for (const RawValue& v : reg.ReadRawValues())
+        sawWide = sawWide || v == wide;
+    EXPECT_TRUE(sawWide);
+    EXPECT_FALSE(std::filesystem::exists(*file)); // used up
+}

@@ -109,6 +109,13 @@ TEST_F(RegformListsTest, GoingToALocationThatIsGoneOrThere) {
     EXPECT_EQ(e.caption(), kDeep);
     EXPECT_GE(e.ListView4->topLevelItemCount(), before + 3);
     EXPECT_EQ(e.ListView4->topLevelItem(0)->text(1), kDeep);
+    // Names are matched exactly: a location spelled in other letter cases stops short.
+    e.NavigateTo(QStringLiteral("HKEY_CURRENT_USER"));
+    e.ListView3->topLevelItem(0)->setText(0, QStringLiteral("HKEY_CURRENT_USER\\fav\\a"));
+    e.ListView3->setCurrentItem(e.ListView3->topLevelItem(0));
+    e.GoToFavoriteClick();
+    EXPECT_EQ(e.caption(), QStringLiteral("HKEY_CURRENT_USER"));
+
     e.PauseHistoryClick();
     const int paused = e.ListView4->topLevelItemCount();
     e.ListView4->setCurrentItem(e.ListView4->topLevelItem(paused - 1));

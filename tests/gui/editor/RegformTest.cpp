@@ -285,8 +285,8 @@ TEST_F(RegformTest, PanelListsAreShownFromTheViewMenu) {
     EXPECT_FALSE(e.PageControl1->isHidden());
     EXPECT_EQ(e.PageControl1->currentWidget(), e.ListView4);
     EXPECT_TRUE(settings().readBool("VIEW", "FP", false));
-    e.showPanelTab(3);
-    EXPECT_EQ(e.PageControl1->currentWidget(), e.ListView5);
+    e.showPanelTab(3); // the holder's page holds its clear link and the list
+    EXPECT_TRUE(e.PageControl1->currentWidget()->isAncestorOf(e.ListView5));
 }
 
 namespace {
