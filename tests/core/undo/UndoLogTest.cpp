@@ -296,8 +296,9 @@ TEST_F(UndoLogTest, ValuesTheTextsCannotHoldComeBackFromTheirUndoFiles) {
     const RawValue plain{StoredName{"s", false}, REG_SZ, std::string("old\0", 4), false};
     for (const RawValue& v : {wide, big, plain}) {
         reg.WriteRaw(v);
-        if (!v.name.wide) // a wide name cannot be named through the access layer
+        if (!v.name.wide) { // a wide name cannot be named through the access layer
             ASSERT_TRUE(reg.DeleteValue(v.name.bytes));
+        }
         UndoEntry e = entry("値の削除 - 文字列", "\\V", listedName(v.name), dataText(v));
         log.addValueChange(e, v);
     }
