@@ -127,6 +127,7 @@ void TRegform::buildFunctionPanel() {
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(2);
         row->addWidget(ListView3, 1);
+        ListView3->show(); // the tab it left had hidden it
         auto* buttons = new QVBoxLayout;
         const auto mover = [&](const char* name, Qt::ArrowType arrow, const QString& hint,
                                int step) {
@@ -150,6 +151,7 @@ void TRegform::buildFunctionPanel() {
                                QAbstractItemView::SelectedClicked);
     ListView3->header()->setSectionsClickable(true);
     ListView3->header()->setSortIndicatorShown(true);
+    ListView3->header()->setSortIndicator(-1, Qt::AscendingOrder); // unsorted until a click
     connect(ListView3->header(), &QHeaderView::sectionClicked, this, [this](int column) {
         const Qt::SortOrder order =
             ListView3->header()->sortIndicatorSection() == column &&
@@ -185,6 +187,7 @@ void TRegform::buildFunctionPanel() {
                 [this] { runGuarded(this, [this] { HolderClearClick(); }); });
         column->addWidget(link);
         column->addWidget(ListView5, 1);
+        ListView5->show(); // the tab it left had hidden it
         PageControl1->insertTab(at, page, icon, QStringLiteral("バリューホルダー"));
     }
     ListView5->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -192,6 +195,7 @@ void TRegform::buildFunctionPanel() {
     ListView5->header()->setSectionsMovable(true);
     ListView5->header()->setSectionsClickable(true);
     ListView5->header()->setSortIndicatorShown(true);
+    ListView5->header()->setSortIndicator(-1, Qt::AscendingOrder); // unsorted until a click
     connect(ListView5->header(), &QHeaderView::sectionClicked, this, [this](int column) {
         const Qt::SortOrder order =
             ListView5->header()->sortIndicatorSection() == column &&

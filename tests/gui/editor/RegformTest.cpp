@@ -287,6 +287,9 @@ TEST_F(RegformTest, PanelListsAreShownFromTheViewMenu) {
     EXPECT_TRUE(settings().readBool("VIEW", "FP", false));
     e.showPanelTab(3); // the holder's page holds its clear link and the list
     EXPECT_TRUE(e.PageControl1->currentWidget()->isAncestorOf(e.ListView5));
+    EXPECT_TRUE(e.ListView5->isVisible());
+    e.showPanelTab(1);
+    EXPECT_TRUE(e.ListView3->isVisible());
 }
 
 namespace {
