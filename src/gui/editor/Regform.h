@@ -118,7 +118,8 @@ public:
     void RenameClick(); // 名前の変更(&R): the list's row or the tree's node
     void TreeView1Edited(QTreeWidgetItem* node);
     void ValueNameEdited(QStandardItem* item);
-    void OpenAsFileClick(); // 関連づけられたアプリケーションで開く(&O)
+    void OpenAsFileClick();  // 関連づけられたアプリケーションで開く(&O)
+    void QuickViewerClick(); // クイックビューワ(&Q)
     // The context menus' enabling as they open, for tests.
     void prepareValuePopupForTesting() { prepareValuePopup(); }
     void prepareTreePopupForTesting() { prepareTreePopup(); }
@@ -196,6 +197,7 @@ private:
     void goToLocation(QTreeWidget* list, const QString& location);
     HolderOptions holderOptions() const;
     bool valueCommandAllowed(const QString& what);
+    std::optional<std::filesystem::path> selectedDataFile();
     void holderChanged();
     void setPasteEnabled(bool on);
     std::vector<ListRow> copiedRows(const std::vector<int>& rows, std::vector<RawValue>* values);

@@ -12,6 +12,7 @@
 
 #include <QDesktopServices>
 #include <QMenu>
+#include <QProcess>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -60,6 +61,8 @@ void TRegform::buildContextMenus() {
     ValuePopup->addSeparator()->setObjectName(QStringLiteral("PopupSeparator2"));
     popupItem(ValuePopup, QStringLiteral("関連づけられたアプリケーションで開く(&O)"),
               QStringLiteral("PopupOpenFile"), [this] { OpenAsFileClick(); });
+    popupItem(ValuePopup, QStringLiteral("クイックビューワ(&Q)"), QStringLiteral("PopupQuickView"),
+              [this] { QuickViewerClick(); });
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         if (caption_ == QStringLiteral("マイコンピュータ"))
@@ -106,8 +109,8 @@ void TRegform::prepareValuePopup() {
         const QString n = a->objectName();
         if (n == QLatin1String("PopupModify") || n == QLatin1String("PopupRename") ||
             n == QLatin1String("PopupCopyName") || n == QLatin1String("PopupCopyData") ||
-            n == QLatin1String("PopupOpenFile") || n == QLatin1String("PopupSeparator1") ||
-            n == QLatin1String("PopupSeparator2"))
+            n == QLatin1String("PopupOpenFile") || n == QLatin1String("PopupQuickView") ||
+            n == QLatin1String("PopupSeparator1") || n == QLatin1String("PopupSeparator2"))
             a->setVisible(!several);
         if (n == QLatin1String("PopupDelete"))
             a->setText(several ? QStringLiteral("選択しているすべての値を削除(&D)")
@@ -129,10 +132,12 @@ void TRegform::prepareTreePopup() {
 }
 
 // The data text as a file path, through the drive map; opened with the desktop's program.
-void TRegform::OpenAsFileClick() {
+// The file the selected row's data text names, through the drive map; nullopt after the
+// error box when it names none.
+std::optional<std::filesystem::path> TRegform::selectedDataFile() {
     const std::vector<int> rows = selectedValueRows();
     if (rows.empty())
-        return;
+        return std::nullopt;
     const QString data = ValueModel->item(rows.front(), 1)->data(kDataTextRole).toString();
     const auto text = toCp932(data);
     const auto file = text ? DriveMap(systemFolder()).toLinuxPath(*text) : std::nullopt;
@@ -144,9 +149,29 @@ void TRegform::OpenAsFileClick() {
                 "指定されたファイルは存在しないか、あるいはファイルパスではありません。\n\n") +
                 data,
             MsgIcon::Error, MsgButtons::Ok);
-        return;
+        return std::nullopt;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file->string())));
+    return file;
+}
+
+void TRegform::OpenAsFileClick() {
+    if (const auto file = selectedDataFile())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file->string())));
+}
+
+// The quick viewer of the system folder (VIEWERS\QUIKVIEW.EXE, a program a user may put there)
+// shows the file; without one, the desktop's viewer for its kind does.
+void TRegform::QuickViewerClick() {
+    const auto file = selectedDataFile();
+    if (!file)
+        return;
+    const QString path = QString::fromStdString(file->string());
+    const auto viewers = findNoCase(systemFolder(), "VIEWERS");
+    const auto viewer = viewers ? findNoCase(*viewers, "QUIKVIEW.EXE") : std::nullopt;
+    if (viewer && QProcess::startDetached(QString::fromStdString(viewer->string()),
+                                          {QLatin1Char('"') + path + QLatin1Char('"')}))
+        return;
+    DialogService::instance().openWithDesktop(path);
 }
 
 } // namespace klv

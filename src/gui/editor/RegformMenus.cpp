@@ -106,7 +106,8 @@ void TRegform::buildMenus() {
              QKeySequence(Qt::CTRL | Qt::Key_C), [this] { CopyValueClick(); });
     menuItem(edit, QStringLiteral("貼り付け(&P)"), QStringLiteral("PasteValue"),
              QKeySequence(Qt::CTRL | Qt::Key_V), [this] { PasteValueClick(); });
-    menuItem(edit, QStringLiteral("クイックビューワ(&Q)"), QStringLiteral("QuickViewer"), {}, {});
+    menuItem(edit, QStringLiteral("クイックビューワ(&Q)"), QStringLiteral("QuickViewer"), {},
+             [this] { QuickViewerClick(); });
     edit->addSeparator();
     menuItem(edit, QStringLiteral("お気に入りに追加(&F)"), QStringLiteral("AddFavorite"), {},
              [this] { AddFavoriteClick(); });

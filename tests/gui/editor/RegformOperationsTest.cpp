@@ -1,5 +1,7 @@
 // The editor window's key and value commands: what each writes, what its undo entry takes
 // back, and the refusals.
+#include "core/platform/DriveMap.h"
+#include "core/platform/DriveMap.h"
 #include "core/platform/Encoding.h"
 #include "core/platform/Folders.h"
 #include "core/regfiles/RegistryPrograms.h"
@@ -18,6 +20,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <algorithm>
+#include <fstream>
 
 using namespace klv;
 
@@ -248,6 +251,24 @@ TEST_F(RegformOperationsTest, TheContextMenusFollowTheSelection) {
     EXPECT_TRUE(item(e.ValuePopup, "PopupRename")->isEnabled());
     e.OpenAsFileClick();
     EXPECT_TRUE(dialogs.shown.back().text.endsWith(QStringLiteral("\n\ntext")));
+    EXPECT_TRUE(item(e.ValuePopup, "PopupQuickView")->isVisible());
+    const std::size_t shown = dialogs.shown.size();
+    e.QuickViewerClick();
+    EXPECT_EQ(dialogs.shown.size(), shown + 1); // the same error
+    // A file on drive C: the quick viewer, or without one the desktop, shows it.
+    const auto driveC = DriveMap(systemFolder()).folder('C');
+    ASSERT_TRUE(driveC);
+    std::ofstream(*driveC / "view.txt") << "x";
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("\\Ops\\sub", false));
+        reg.WriteString("s", "C:\\VIEW.TXT");
+    }
+    e.RefreshListClick();
+    e.ListView1->setCurrentIndex(e.ValueModel->index(rowOf(e, QStringLiteral("s")), 0));
+    e.QuickViewerClick();
+    ASSERT_EQ(dialogs.opened.size(), 1);
+    EXPECT_TRUE(dialogs.opened[0].endsWith(QStringLiteral("view.txt")));
 
     e.TreeView1->setCurrentItem(e.TreeView1->topLevelItem(1));
     e.prepareTreePopupForTesting();
