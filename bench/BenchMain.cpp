@@ -19,7 +19,8 @@ void usage() {
         "       klovante_bench hexedit <system folder>\n"
         "       klovante_bench search <system folder>\n"
         "       klovante_bench snapshot <system folder>\n"
-        "       klovante_bench orphans <system folder>\n");
+        "       klovante_bench orphans <system folder>\n"
+        "       klovante_bench listing <system folder>\n");
 }
 
 } // namespace
@@ -41,6 +42,8 @@ int main(int argc, char** argv) {
             return klv::bench::runHexEdit(args);
         if (!std::strcmp(argv[1], "undo"))
             return klv::bench::runUndo(args);
+        if (!std::strcmp(argv[1], "listing"))
+            return klv::bench::runListing(args);
         if (!std::strcmp(argv[1], "orphans"))
             return klv::bench::runOrphans(args);
         if (!std::strcmp(argv[1], "snapshot"))

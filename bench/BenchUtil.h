@@ -64,5 +64,6 @@ int runRegFiles(const Args& args);
 int runSearch(const Args& args);
 int runSnapshot(const Args& args);
 int runOrphans(const Args& args);
+int runListing(const Args& args);
 
 } // namespace klv::bench
