@@ -7,7 +7,9 @@
 #include "core/registry/Store.h"
 #include "core/registry/ValueText.h"
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace klv {
 
@@ -146,6 +148,14 @@ Listing buildListing(const ListingRequest& request, const ListingCallbacks& call
     if (!store)
         store = Store::system();
     Listing out;
+    // The text of a whole root grows to a good part of the store's size; room reserved at once
+    // spares copying it at each doubling (pages never written are never taken).
+    if (request.range != ListingRange::Key) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(store->file(), ec);
+        if (!ec)
+            out.text.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, 1u << 30)));
+    }
     Lister lister(callbacks, out);
     const auto listFrom = [&](RootHandle handle, std::string_view root, const std::string& sub,
                               bool withOwnLine) {
