@@ -195,6 +195,12 @@ private:
     void fillList(QTreeWidget* list, const std::vector<ListRow>& rows);
     std::vector<ListRow> listRows(const QTreeWidget* list) const;
     void goToLocation(QTreeWidget* list, const QString& location);
+    struct CurrentKey {
+        std::string root;    // root name
+        std::string subPath; // from its backslash on
+    };
+    enum class KeyOpening { Read, Write, Create };
+    std::optional<CurrentKey> openCurrentKey(TRegistry& reg, KeyOpening how);
     HolderOptions holderOptions() const;
     bool valueCommandAllowed(const QString& what);
     std::optional<std::filesystem::path> selectedDataFile();

@@ -36,6 +36,20 @@ void warn(QWidget* parent, const QString& text) {
 
 } // namespace
 
+// Opens the window's current key on `reg`; nullopt when there is none or it cannot be opened.
+std::optional<TRegform::CurrentKey> TRegform::openCurrentKey(TRegistry& reg, KeyOpening how) {
+    const std::string location = toCp932(caption_).value_or(std::string());
+    const SplitKeyPath at = splitKeyPath(location);
+    if (!at.root)
+        return std::nullopt;
+    reg.RootKey(*at.root);
+    const bool open = how == KeyOpening::Read ? reg.OpenKeyAnyAccess(at.subPath, false)
+                                              : reg.OpenKey(at.subPath, how == KeyOpening::Create);
+    if (!open)
+        return std::nullopt;
+    return CurrentKey{std::string(at.rootName), std::string(at.subPath)};
+}
+
 HolderOptions TRegform::holderOptions() const {
     const SettingsFile& s = form1_.settings();
     HolderOptions o;
@@ -61,16 +75,13 @@ void TRegform::setPasteEnabled(bool on) {
 std::vector<ListRow> TRegform::copiedRows(const std::vector<int>& rows,
                                           std::vector<RawValue>* values) {
     std::vector<ListRow> out;
-    const std::string location = toCp932(caption_).value_or(std::string());
-    const auto at = splitKeyPath(location);
-    if (!at.root)
-        return out;
     TRegistry reg;
-    reg.RootKey(*at.root);
-    if (!reg.OpenKeyAnyAccess(at.subPath, false))
+    const std::optional<CurrentKey> at = openCurrentKey(reg, KeyOpening::Read);
+    if (!at)
         return out;
     const HolderOptions o = holderOptions();
     const std::string now = listTimeTextNow();
+    const std::string location = at->root + at->subPath;
     for (auto r = rows.rbegin(); r != rows.rend(); ++r) {
         const QString name = ValueModel->item(*r, 0)->data(kValueNameRole).toString();
         const auto cp = toCp932(name);
@@ -132,13 +143,9 @@ void TRegform::CutValueClick() {
         return;
     if (!putInHolder(held))
         return; // nothing is cut that the holder could not keep
-    const std::string location = toCp932(caption_).value_or(std::string());
-    const auto at = splitKeyPath(location);
-    if (!at.root)
-        return;
     TRegistry reg;
-    reg.RootKey(*at.root);
-    if (!reg.OpenKey(at.subPath, false))
+    const std::optional<CurrentKey> at = openCurrentKey(reg, KeyOpening::Write);
+    if (!at)
         return;
     for (const RawValue& v : values) {
         if (!reg.DeleteValue(v.name.bytes)) {
@@ -148,8 +155,8 @@ void TRegform::CutValueClick() {
         }
         UndoEntry e;
         e.operation = sj(undo_op::ValueCutPrefix) + kindName(valueKindOf(v.type));
-        e.root = std::string(at.rootName);
-        e.keyPath = std::string(at.subPath);
+        e.root = at->root;
+        e.keyPath = at->subPath;
         e.valueName = v.name.bytes;
         e.before = dataText(v);
         addValueUndo(std::move(e), v);
@@ -166,26 +173,22 @@ void TRegform::PasteValueClick() {
     }
     if (!valueCommandAllowed(QStringLiteral("貼り付け")))
         return;
-    const std::string location = toCp932(caption_).value_or(std::string());
-    const auto at = splitKeyPath(location);
-    if (!at.root)
-        return;
     TRegistry reg;
-    reg.RootKey(*at.root);
+    std::optional<CurrentKey> at;
     for (const ListRow& row : listRows(ListView5)) {
         if (!pasteFlag(row))
             continue;
         const std::optional<RawValue> v = pastedValue(row);
         if (!v)
             continue;
-        if (!reg.OpenKey(at.subPath, true))
+        if (!at && !(at = openCurrentKey(reg, KeyOpening::Create)))
             return;
         const std::optional<RawValue> previous = reg.ReadRaw(v->name.bytes);
         reg.WriteRaw(*v);
         UndoEntry e;
         e.operation = sj(undo_op::Pasted);
-        e.root = std::string(at.rootName);
-        e.keyPath = std::string(at.subPath);
+        e.root = at->root;
+        e.keyPath = at->subPath;
         e.valueName = listedName(v->name);
         addValueUndo(std::move(e), previous);
     }

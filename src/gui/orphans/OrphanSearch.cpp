@@ -14,6 +14,7 @@
 #include "gui/widgets/HelpFile.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
+#include "gui/widgets/RowVectorModel.h"
 #include "gui/widgets/SharedUndoLog.h"
 #include "gui/widgets/TextBridge.h"
 
@@ -220,14 +221,7 @@ QWidget* TOrphanSearch::buildOptionPanel() {
 void TOrphanSearch::setUpList() {
     model_ = new OrphanTableModel(rows_, this);
     ListView1->setModel(model_);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->header()->setStretchLastSection(false);
+    setUpResultView(ListView1);
     const std::array<int, OrphanTableModel::ColumnCount> widths{260, 150, 280, 120, 220};
     for (int c = 0; c < OrphanTableModel::ColumnCount; ++c)
         ListView1->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);

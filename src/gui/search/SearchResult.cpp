@@ -342,15 +342,8 @@ QWidget* TSearchResult::buildReplacePanel() {
 void TSearchResult::setUpList() {
     model_ = new HitTableModel(rows_, this);
     ListView1->setModel(model_);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUpResultView(ListView1);
     QHeaderView* header = ListView1->header();
-    header->setStretchLastSection(false);
     header->setSectionsMovable(true);
     header->setFirstSectionMovable(true);
     for (int c = 0; c < kHitColumns; ++c)

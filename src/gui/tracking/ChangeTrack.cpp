@@ -14,6 +14,7 @@
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
+#include "gui/widgets/RowVectorModel.h"
 #include "gui/widgets/TextBridge.h"
 
 #include <QAction>
@@ -243,14 +244,7 @@ void TChangeTrack::fitDatabaseList() {
 void TChangeTrack::setUpResultList() {
     model_ = new ChangeTableModel(rows_, this);
     ListView2->setModel(model_);
-    ListView2->setRootIsDecorated(false);
-    ListView2->setItemsExpandable(false);
-    ListView2->setUniformRowHeights(true);
-    ListView2->setAllColumnsShowFocus(true);
-    ListView2->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView2->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView2->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView2->header()->setStretchLastSection(false);
+    setUpResultView(ListView2);
     const std::array<int, ChangeTableModel::kColumns> widths{100, 100, 320, 140, 180, 180};
     for (int c = 0; c < ChangeTableModel::kColumns; ++c)
         ListView2->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);

@@ -4,6 +4,8 @@
 // saves or runs over is the order shown), keeping the selection and the current row on their
 // rows.
 #include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QTreeView>
 #include <algorithm>
 #include <array>
 #include <numeric>
@@ -79,5 +81,18 @@ protected:
     std::vector<Row>& rows_;
     int shown_ = 0;
 };
+
+// A flat, read-only list view of whole rows, one selected at a time, as the tool windows show
+// their result lists.
+inline void setUpResultView(QTreeView* view) {
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->header()->setStretchLastSection(false);
+}
 
 } // namespace klv
