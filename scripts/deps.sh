@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the build needs, when they are missing. Sourced by the other
 # scripts. As root it runs apt-get; otherwise it prints the apt-get line and stops.
 KLOVANTE_PACKAGES=(g++ cmake ninja-build pkg-config ccache qt6-base-dev libsqlite3-dev
-                   libgtest-dev libxml2-dev fonts-noto-cjk libqt6svg6
+                   libgtest-dev libxml2-dev poppler-utils fonts-noto-cjk libqt6svg6
                    qt6-translations-l10n)
 
 klovante_install_deps() {
