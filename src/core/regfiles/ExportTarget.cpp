@@ -80,7 +80,11 @@ ExporterCommand exporterCommand(bool unicodeEnabled, bool regedit4Chosen, Export
     const std::string k = scope == ExportScope::Everything ? std::string() : key;
     if (unicodeEnabled && regedit4Chosen) {
         c.consoleTool = true;
-        c.arguments = {"EXPORT", k, target, "/nt4"};
+        // The whole registry has no key: nothing stands in its place.
+        c.arguments = {"EXPORT"};
+        if (!k.empty())
+            c.arguments.push_back(k);
+        c.arguments.insert(c.arguments.end(), {target, "/nt4"});
         return c;
     }
     c.arguments = {"/E", target};

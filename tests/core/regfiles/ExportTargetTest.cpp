@@ -51,4 +51,7 @@ TEST(ExportTargetTest, TheExporterByFamilyAndScope) {
     c = exporterCommand(false, true, ExportScope::Everything, "ignored", "C:\\all.reg");
     EXPECT_FALSE(c.consoleTool);
     EXPECT_EQ(c.arguments, (std::vector<std::string>{"/E", "C:\\all.reg"}));
+    // The console tool's whole registry: no empty key argument before the file.
+    c = exporterCommand(true, true, ExportScope::Everything, "ignored", "C:\\all.reg");
+    EXPECT_EQ(c.arguments, (std::vector<std::string>{"EXPORT", "C:\\all.reg", "/nt4"}));
 }
