@@ -5,6 +5,8 @@
 #include "core/platform/DriveMap.h"
 #include "core/platform/Folders.h"
 #include "gui/editor/RegformRoles.h"
+#include "gui/regfiles/RegExportForm.h"
+#include "gui/regfiles/RegFileCommands.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/MenuItems.h"
@@ -58,6 +60,8 @@ void TRegform::buildContextMenus() {
               QStringLiteral("PopupCopyData"), [this] { CopyDataClick(); });
     popupItem(ValuePopup, QStringLiteral("キー名をクリップボードにコピー(&L)"),
               QStringLiteral("PopupCopyKeyName"), [this] { CopyKeyNameClick(); });
+    popupItem(ValuePopup, QStringLiteral("現在のキー以下をレジストリファイルに書き出し(&W)"),
+              QStringLiteral("PopupQuickExport"), [this] { quickExport(this, currentKeyText()); });
     ValuePopup->addSeparator()->setObjectName(QStringLiteral("PopupSeparator2"));
     popupItem(ValuePopup, QStringLiteral("関連づけられたアプリケーションで開く(&O)"),
               QStringLiteral("PopupOpenFile"), [this] { OpenAsFileClick(); });
@@ -91,6 +95,9 @@ void TRegform::buildContextMenus() {
               [this] { form1_.openSearch(false, currentKeyText(), {}); });
     popupItem(TreePopup, QStringLiteral("置換(&G)"), QStringLiteral("TreeReplace"),
               [this] { form1_.openSearch(true, currentKeyText(), {}); });
+    popupItem(TreePopup, QStringLiteral("レジストリファイルの書き出し(&E)"),
+              QStringLiteral("TreeExport"),
+              [this] { TRegExportForm::run(form1_, this, currentKeyText()); });
     TreePopup->addSeparator();
     popupItem(TreePopup, QStringLiteral("キー名をクリップボードにコピー(&C)"),
               QStringLiteral("TreeCopyKeyName"), [this] { CopyKeyNameClick(); });

@@ -2,6 +2,10 @@
 #include "gui/editor/Regform.h"
 
 #include "core/settings/SettingsFile.h"
+#include "gui/printing/RegPrintForm.h"
+#include "gui/regfiles/MultiExportForm.h"
+#include "gui/regfiles/RegExportForm.h"
+#include "gui/regfiles/RegFileCommands.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
@@ -53,15 +57,17 @@ void TRegform::buildMenus() {
             [&f, checker, fix, restore] { f.updateCheckerItems(checker, fix, restore); });
     reg->addSeparator();
     menuItem(reg, QStringLiteral("レジストリ ファイルの取り込み(&I)"), QStringLiteral("Import"), {},
-             {});
+             [this] { importRegistryFile(this); });
     menuItem(reg, QStringLiteral("レジストリ ファイルの書き出し(&E)"), QStringLiteral("Export"), {},
-             {});
+             [this, &f] { TRegExportForm::run(f, this, f.Edit1); });
     menuItem(reg, QStringLiteral("複数のレジストリキーをレジストリファイルに書き出し(&W)"),
-             QStringLiteral("ExportMany"), {}, {});
+             QStringLiteral("ExportMany"), {}, [this, &f] { TMultiExportForm::run(f, this); });
     menuItem(reg, QStringLiteral("レジストリデータを詳細なテキストで書き出し(&T)"),
-             QStringLiteral("ExportText"), {}, {});
+             QStringLiteral("ExportText"), {},
+             [this, &f] { TRegPrintForm::run(f, TRegPrintForm::Use::Save, this); });
     menuItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"),
-             QKeySequence(Qt::CTRL | Qt::Key_P), {});
+             QKeySequence(Qt::CTRL | Qt::Key_P),
+             [this, &f] { TRegPrintForm::run(f, TRegPrintForm::Use::Print, this); });
     reg->addSeparator();
     menuItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"),
              QKeySequence(Qt::ALT | Qt::Key_F4), [&f] { f.ExitClick(); });

@@ -9,6 +9,9 @@
 #include "core/registry/RegistryError.h"
 #include "gui/editor/Regform.h"
 #include "gui/orphans/OrphanSearch.h"
+#include "gui/regfiles/MultiExportForm.h"
+#include "gui/regfiles/RegExportForm.h"
+#include "gui/regfiles/RegFileCommands.h"
 #include "gui/search/QuickSearchForm.h"
 #include "gui/search/SearchForm.h"
 #include "gui/tracking/ChangeTrack.h"
@@ -242,11 +245,11 @@ void TForm1::buildMenus() {
         ->setEnabled(false);
     reg->addSeparator();
     addMenuItem(reg, QStringLiteral("レジストリ ファイルの取り込み(&I)"), QStringLiteral("Import"),
-                {}, {});
+                {}, [this] { importRegistryFile(this); });
     addMenuItem(reg, QStringLiteral("レジストリ ファイルの書き出し(&E)"), QStringLiteral("Export"),
-                {}, {});
+                {}, [this] { TRegExportForm::run(*this, this, Edit1); });
     addMenuItem(reg, QStringLiteral("複数のレジストリキーを 1個のレジストリファイルに書き出し(&W)"),
-                QStringLiteral("ExportMany"), {}, {});
+                QStringLiteral("ExportMany"), {}, [this] { TMultiExportForm::run(*this, this); });
     addMenuItem(reg, QStringLiteral("レジストリデータを詳細なテキストで書き出し(&T)"),
                 QStringLiteral("ExportText"), {}, {});
     addMenuItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"), QKeySequence(), {});

@@ -147,4 +147,15 @@ bool askYesNo(QWidget* parent, const QString& caption, const QString& text) {
                                              MsgButtons::YesNo) == MsgAnswer::Yes;
 }
 
+QString withDefaultExtension(const QString& file, const QString& extension) {
+    if (file.isEmpty())
+        return file;
+    const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
+    if (dot > slash + 1 && dot < file.size() - 1)
+        return file;
+    // "name." keeps its dot, as Windows save dialogs do not double it
+    return file.endsWith(QLatin1Char('.')) ? file + extension : file + QLatin1Char('.') + extension;
+}
+
 } // namespace klv

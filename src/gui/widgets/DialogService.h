@@ -48,4 +48,8 @@ void showWarning(QWidget* parent, const QString& text); // "警告"
 void showInformation(QWidget* parent, const QString& caption, const QString& text);
 bool askYesNo(QWidget* parent, const QString& caption, const QString& text); // true on Yes
 
+// A save dialog's default extension: appended (with its dot) to a chosen file name that has
+// none; an empty name stays empty.
+QString withDefaultExtension(const QString& file, const QString& extension);
+
 } // namespace klv
