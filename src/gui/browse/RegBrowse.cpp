@@ -1,11 +1,11 @@
 #include "gui/browse/RegBrowse.h"
 
-#include "core/registry/KeyBrowser.h"
 #include "gui/widgets/DialogButtons.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
+#include "gui/widgets/RegistryKeyTree.h"
 #include "gui/widgets/TextBridge.h"
 
 #include <QCloseEvent>
@@ -17,13 +17,8 @@
 #include <QVBoxLayout>
 
 namespace klv {
-namespace {
-constexpr int kLoadedRole = Qt::UserRole;
-constexpr int kRootRole = Qt::UserRole + 1;
-} // namespace
 
-TRegBrowse::TRegBrowse(FrameHost& form1, QWidget* parent)
-    : QDialog(parent), form1_(form1), reg_(std::make_unique<TRegistry>()) {
+TRegBrowse::TRegBrowse(FrameHost& form1, QWidget* parent) : QDialog(parent), form1_(form1) {
     setObjectName(QStringLiteral("RegBrowse"));
     setWindowTitle(QStringLiteral("レジストリの参照"));
     setModal(true);
@@ -34,6 +29,7 @@ TRegBrowse::TRegBrowse(FrameHost& form1, QWidget* parent)
     TreeView1->setObjectName(QStringLiteral("TreeView1"));
     TreeView1->setHeaderHidden(true);
     TreeView1->setUniformRowHeights(true);
+    tree_ = std::make_unique<RegistryKeyTree>(TreeView1);
     Edit1 = new QLineEdit(QStringLiteral("HKEY_CLASSES_ROOT"), this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setReadOnly(true);
@@ -57,16 +53,7 @@ TRegBrowse::TRegBrowse(FrameHost& form1, QWidget* parent)
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
 
-    // "All" lists every root up to the frame's highest; a root name lists that root alone.
-    const QString only = form1_.Label11;
-    for (int i = 0; i < std::min(form1_.rootCount(), kRootKeyCount); ++i) {
-        const RootKeyEntry& root = kRootKeys[static_cast<std::size_t>(i)];
-        const QString name = toQString(root.name);
-        if (only != QStringLiteral("All") && only != name)
-            continue;
-        QTreeWidgetItem* n = addNode(nullptr, name, true);
-        n->setData(0, kRootRole, static_cast<qulonglong>(root.handle));
-    }
+    tree_->addRoots(form1_);
     form1_.Label10.clear();
 }
 
@@ -77,49 +64,12 @@ void TRegBrowse::browse(FrameHost& form1, QWidget* parent) {
     dialog.exec();
 }
 
-QTreeWidgetItem* TRegBrowse::addNode(QTreeWidgetItem* parent, const QString& name,
-                                     bool hasChildren) {
-    auto* n = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeView1);
-    n->setText(0, name);
-    n->setIcon(0, ImageLists::treeImage(0));
-    n->setChildIndicatorPolicy(hasChildren ? QTreeWidgetItem::ShowIndicator
-                                           : QTreeWidgetItem::DontShowIndicatorWhenChildless);
-    return n;
-}
-
-QString TRegBrowse::pathOf(const QTreeWidgetItem* node) const {
-    QString path;
-    for (; node->parent(); node = node->parent())
-        path.prepend(QLatin1Char('\\') + node->text(0));
-    return node->text(0) + path;
-}
-
 void TRegBrowse::TreeView1Expanding(QTreeWidgetItem* node) {
-    if (node->data(0, kLoadedRole).toBool())
-        return;
-    node->setData(0, kLoadedRole, true);
-    const QTreeWidgetItem* top = node;
-    while (top->parent())
-        top = top->parent();
-    const auto root = static_cast<RootHandle>(top->data(0, kRootRole).toULongLong());
-    const QString path = pathOf(node);
-    const auto sub = toCp932(path.mid(top->text(0).size()));
-    // The dialog offers keys that can be opened with full access only.
-    const SubKeyListing listing = sub ? listSubKeysForTree(*reg_, root, *sub) : SubKeyListing{};
-    if (!listing.opened || listing.readOnly) {
-        showError(this, QStringLiteral("キーへのアクセスが拒否されました。"));
-        node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
-        return;
-    }
-    for (const SubKeyEntry& e : listing.subKeys)
-        addNode(node, toQString(e.name), e.hasSubKeys);
-    node->setChildIndicatorPolicy(node->childCount() > 0
-                                      ? QTreeWidgetItem::ShowIndicator
-                                      : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    tree_->expand(node, this);
 }
 
 void TRegBrowse::TreeView1Change(QTreeWidgetItem* node) {
-    Edit1->setText(pathOf(node));
+    Edit1->setText(RegistryKeyTree::pathOf(node));
 }
 
 void TRegBrowse::Button1Click() {

@@ -1,8 +1,6 @@
 #pragma once
 // The registry browse dialog: the user picks a key from a lazily loaded tree. Tools set the
 // frame's Label11 ("All" or a root name) and read the chosen path from Label10.
-#include "core/registry/Registry.h"
-
 #include <QDialog>
 #include <memory>
 
@@ -15,6 +13,7 @@ class QTreeWidgetItem;
 namespace klv {
 
 class FrameHost;
+class RegistryKeyTree;
 
 class TRegBrowse : public QDialog {
     Q_OBJECT
@@ -40,11 +39,8 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& name, bool hasChildren);
-    QString pathOf(const QTreeWidgetItem* node) const;
-
     FrameHost& form1_;
-    std::unique_ptr<TRegistry> reg_;
+    std::unique_ptr<RegistryKeyTree> tree_;
     bool chosen_ = false;
 };
 

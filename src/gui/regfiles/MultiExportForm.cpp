@@ -5,13 +5,13 @@
 #include "core/regfiles/ExportBatch.h"
 #include "core/regfiles/ExportMerge.h"
 #include "core/regfiles/RegistryPrograms.h"
-#include "core/registry/KeyBrowser.h"
 #include "core/registry/Registry.h"
 #include "gui/widgets/ChildWatcher.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/RegistryEditorCheck.h"
+#include "gui/widgets/RegistryKeyTree.h"
 #include "gui/widgets/TextBridge.h"
 #include "gui/widgets/WaitCursor.h"
 
@@ -35,8 +35,6 @@ namespace fs = std::filesystem;
 namespace klv {
 namespace {
 
-constexpr int kLoadedRole = Qt::UserRole;
-constexpr int kRootRole = Qt::UserRole + 1;
 constexpr int kPollMilliseconds = 1000;
 
 const QString kListFilter = QStringLiteral("エクスポートリスト(*.exportlist)");
@@ -55,7 +53,8 @@ TMultiExportForm::TMultiExportForm(FrameHost& form1, QWidget* parent)
     setWindowTitle(QStringLiteral("複数のレジストリキーをレジストリファイルに書き出し"));
     setModal(true);
     buildControls();
-    addRoots();
+    tree_ = std::make_unique<RegistryKeyTree>(TreeView1);
+    tree_->addRoots(form1_);
     RadioButton2->setEnabled(unicodeOffered_);
     (unicodeOffered_ ? RadioButton2 : RadioButton1)->setChecked(true);
     updateRunButton();
@@ -177,37 +176,6 @@ void TMultiExportForm::buildControls() {
     resize(820, 500);
 }
 
-// The roots as the browse dialog offers them: all up to the frame's highest, or the one root
-// it is restricted to.
-void TMultiExportForm::addRoots() {
-    const QString only = form1_.Label11;
-    for (int i = 0; i < std::min(form1_.rootCount(), kRootKeyCount); ++i) {
-        const RootKeyEntry& root = kRootKeys[static_cast<std::size_t>(i)];
-        const QString name = toQString(root.name);
-        if (only != QStringLiteral("All") && only != name)
-            continue;
-        QTreeWidgetItem* n = addNode(nullptr, name, true);
-        n->setData(0, kRootRole, static_cast<qulonglong>(root.handle));
-    }
-}
-
-QTreeWidgetItem* TMultiExportForm::addNode(QTreeWidgetItem* parent, const QString& name,
-                                           bool hasChildren) {
-    auto* n = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeView1);
-    n->setText(0, name);
-    n->setIcon(0, ImageLists::treeImage(ImageLists::TreeKeyClosed));
-    n->setChildIndicatorPolicy(hasChildren ? QTreeWidgetItem::ShowIndicator
-                                           : QTreeWidgetItem::DontShowIndicatorWhenChildless);
-    return n;
-}
-
-QString TMultiExportForm::pathOf(const QTreeWidgetItem* node) const {
-    QString path;
-    for (; node->parent(); node = node->parent())
-        path.prepend(QLatin1Char('\\') + node->text(0));
-    return node->text(0) + path;
-}
-
 QStringList TMultiExportForm::exportList() const {
     QStringList keys;
     for (int i = 0; i < ListBox1->count(); ++i)
@@ -242,37 +210,11 @@ void TMultiExportForm::updateRunButton() {
 }
 
 void TMultiExportForm::TreeView1Expanding(QTreeWidgetItem* node) {
-    if (node->data(0, kLoadedRole).toBool())
-        return;
-    node->setData(0, kLoadedRole, true);
-    const QTreeWidgetItem* top = node;
-    while (top->parent())
-        top = top->parent();
-    const auto root = static_cast<RootHandle>(top->data(0, kRootRole).toULongLong());
-    const auto sub = toCp932(pathOf(node).mid(top->text(0).size()));
-    SubKeyListing listing;
-    if (sub) {
-        try {
-            listing = listSubKeysForTree(*reg_, root, *sub);
-        } catch (const std::exception&) {
-            listing.opened = false; // a store that cannot be read: as a key that cannot be opened
-        }
-    }
-    // As in the browse dialog: keys that cannot be opened with full access are not offered.
-    if (!listing.opened || listing.readOnly) {
-        showError(this, QStringLiteral("キーへのアクセスが拒否されました。"));
-        node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
-        return;
-    }
-    for (const SubKeyEntry& e : listing.subKeys)
-        addNode(node, toQString(e.name), e.hasSubKeys);
-    node->setChildIndicatorPolicy(node->childCount() > 0
-                                      ? QTreeWidgetItem::ShowIndicator
-                                      : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    tree_->expand(node, this);
 }
 
 void TMultiExportForm::TreeView1Change(QTreeWidgetItem* node) {
-    Edit1->setText(pathOf(node));
+    Edit1->setText(RegistryKeyTree::pathOf(node));
 }
 
 void TMultiExportForm::Button1Click() {

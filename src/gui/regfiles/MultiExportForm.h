@@ -22,6 +22,7 @@ namespace klv {
 
 class ExportBatch;
 class FrameHost;
+class RegistryKeyTree;
 class TRegistry;
 
 class TMultiExportForm : public QDialog {
@@ -76,9 +77,6 @@ protected:
 
 private:
     void buildControls();
-    void addRoots();
-    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& name, bool hasChildren);
-    QString pathOf(const QTreeWidgetItem* node) const;
     void updateRunButton();
     void stopWaiting();
     void reportFailure();
@@ -86,6 +84,7 @@ private:
 
     FrameHost& form1_;
     std::unique_ptr<TRegistry> reg_;
+    std::unique_ptr<RegistryKeyTree> tree_;
     std::unique_ptr<ExportBatch> batch_;
     bool unicodeOffered_ = false;
     bool editorMissing_ = false;

@@ -1,6 +1,7 @@
 // The registry browse dialog: the roots it offers, the path it hands back, and keys it may not
 // open.
 #include "gui/browse/RegBrowse.h"
+#include "core/registry/Registry.h"
 #include "support/WindowTest.h"
 
 #include <QLineEdit>
