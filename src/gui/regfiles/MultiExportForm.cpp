@@ -191,17 +191,8 @@ bool TMultiExportForm::event(QEvent* e) {
 
 void TMultiExportForm::FormActivate() {
     // The program may have come back (or gone) while the user was elsewhere.
-    if (registryEditorPath(systemFolder())) {
-        editorMissing_ = false;
-        updateRunButton();
-        return;
-    }
-    // Told once: the box's own closing activates the dialog again.
-    if (editorMissing_)
-        return;
-    editorMissing_ = true;
+    editorMissing_ = !editorCheck_.present(this);
     updateRunButton();
-    checkRegistryEditor(this);
 }
 
 void TMultiExportForm::updateRunButton() {

@@ -2,6 +2,8 @@
 // The several-keys export dialog: the user gathers key paths in a list (typed, or picked from a
 // key tree), and the dialog has one exporter per key write its file, waits for them with a
 // one-second timer while staying usable, joins the files into one and asks where to save it.
+#include "gui/widgets/RegistryEditorCheck.h"
+
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -82,6 +84,7 @@ private:
     void reportFailure();
     void finishExport();
 
+    ActivationEditorCheck editorCheck_;
     FrameHost& form1_;
     std::unique_ptr<TRegistry> reg_;
     std::unique_ptr<RegistryKeyTree> tree_;

@@ -248,15 +248,7 @@ bool TRegExportForm::event(QEvent* e) {
 
 void TRegExportForm::FormActivate() {
     // The program may have come back (or gone) while the user was elsewhere.
-    if (registryEditorPath(systemFolder())) {
-        Button1->setEnabled(true);
-        return;
-    }
-    // Told once: the box's own closing activates the dialog again.
-    if (!Button1->isEnabled())
-        return;
-    Button1->setEnabled(false);
-    checkRegistryEditor(this);
+    Button1->setEnabled(editorCheck_.present(this));
 }
 
 // --- folder history -----------------------------------------------------------------------------

@@ -2,6 +2,8 @@
 // The export dialog: a file name, a folder (typed, from its history or from a folder tree over
 // the drive map), the file form and the part of the registry to write. The registry editor
 // program writes the file; the dialog only names it and starts the program.
+#include "gui/widgets/RegistryEditorCheck.h"
+
 #include <QDialog>
 #include <QString>
 #include <filesystem>
@@ -86,6 +88,7 @@ private:
     std::optional<std::filesystem::path> existingFolder(const QString& windowsFolder) const;
     void exportFile();
 
+    ActivationEditorCheck editorCheck_;
     FrameHost& form1_;
     bool unicodeOffered_ = false;
     bool syncing_ = false; // the tree follows a typed text: it must not write back

@@ -18,4 +18,16 @@ bool checkRegistryEditor(QWidget* parent, RegistryEditorUse use) {
     return false;
 }
 
+bool ActivationEditorCheck::present(QWidget* window) {
+    if (registryEditorPath(systemFolder())) {
+        told_ = false;
+        return true;
+    }
+    if (!told_) {
+        told_ = true;
+        checkRegistryEditor(window);
+    }
+    return false;
+}
+
 } // namespace klv

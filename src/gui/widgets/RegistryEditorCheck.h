@@ -13,4 +13,15 @@ enum class RegistryEditorUse {
 // error box ("エラー") with the text for that use and returns false.
 bool checkRegistryEditor(QWidget* parent, RegistryEditorUse use = RegistryEditorUse::General);
 
+// The check a window makes each time it is activated: the error box once when the program has
+// gone missing (the box's own closing activates the window again), then silent answers until
+// the program is back.
+class ActivationEditorCheck {
+public:
+    bool present(QWidget* window);
+
+private:
+    bool told_ = false;
+};
+
 } // namespace klv
