@@ -10,6 +10,7 @@
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
+#include "gui/widgets/KeyPathCheck.h"
 #include "gui/widgets/RegistryEditorCheck.h"
 #include "gui/widgets/RegistryKeyTree.h"
 #include "gui/widgets/TextBridge.h"
@@ -47,8 +48,7 @@ fs::path localPath(const QString& file) {
 } // namespace
 
 TMultiExportForm::TMultiExportForm(FrameHost& form1, QWidget* parent)
-    : QDialog(parent), form1_(form1), reg_(std::make_unique<TRegistry>()),
-      unicodeOffered_(unicodeFormOffered()) {
+    : QDialog(parent), form1_(form1), unicodeOffered_(unicodeFormOffered()) {
     setObjectName(QStringLiteral("MultiExportForm"));
     setWindowTitle(QStringLiteral("複数のレジストリキーをレジストリファイルに書き出し"));
     setModal(true);
@@ -210,21 +210,8 @@ void TMultiExportForm::TreeView1Change(QTreeWidgetItem* node) {
 
 void TMultiExportForm::Button1Click() {
     const QString text = Edit1->text();
-    const auto path = toCp932(text);
-    if (!path) {
-        showError(this, unconvertibleTextMessage(text));
+    if (!keyPresentOrTell(this, text))
         return;
-    }
-    const SplitKeyPath split = splitKeyPath(*path);
-    bool present = false;
-    if (split.root) {
-        reg_->RootKey(*split.root);
-        present = reg_->KeyPresent(split.subPath);
-    }
-    if (!present) {
-        showError(this, QStringLiteral("指定されたレジストリキーは存在しません。"));
-        return;
-    }
     ListBox1->addItem(text);
     updateRunButton();
 }
@@ -253,15 +240,9 @@ void TMultiExportForm::SpeedButton1Click() {
 }
 
 void TMultiExportForm::SpeedButton2Click() {
-    std::vector<std::string> keys;
-    for (const QString& text : exportList()) {
-        const auto key = toCp932(text);
-        if (!key) {
-            showError(this, unconvertibleTextMessage(text));
-            return;
-        }
-        keys.push_back(*key);
-    }
+    std::optional<std::vector<std::string>> keys = cp932TextsOrTell(this, exportList());
+    if (!keys)
+        return;
     const QString file = withDefaultExtension(
         DialogService::instance().saveFileName(this, QStringLiteral("エクスポートリストの保存"),
                                                QString(), kListFilter),
@@ -269,7 +250,7 @@ void TMultiExportForm::SpeedButton2Click() {
     if (file.isEmpty())
         return;
     try {
-        writeExportList(localPath(file), keys);
+        writeExportList(localPath(file), *keys);
     } catch (const std::exception& e) {
         showError(this, toQString(e.what()));
     }
@@ -278,20 +259,14 @@ void TMultiExportForm::SpeedButton2Click() {
 void TMultiExportForm::Button3Click() {
     if (ListBox1->count() == 0 || waiting())
         return;
-    std::vector<std::string> keys;
-    for (const QString& text : exportList()) {
-        const auto key = toCp932(text);
-        if (!key) {
-            showError(this, unconvertibleTextMessage(text));
-            return;
-        }
-        keys.push_back(*key);
-    }
+    std::optional<std::vector<std::string>> keys = cp932TextsOrTell(this, exportList());
+    if (!keys)
+        return;
     QString problem;
     {
         const WaitCursor hourglass;
         try {
-            batch_ = std::make_unique<ExportBatch>(std::move(keys), unicodeOffered_,
+            batch_ = std::make_unique<ExportBatch>(std::move(*keys), unicodeOffered_,
                                                    RadioButton1->isChecked(), programFolder(),
                                                    systemFolder());
         } catch (const ExportBatchError& e) {

@@ -25,7 +25,6 @@ namespace klv {
 class ExportBatch;
 class FrameHost;
 class RegistryKeyTree;
-class TRegistry;
 
 class TMultiExportForm : public QDialog {
     Q_OBJECT
@@ -86,7 +85,6 @@ private:
 
     ActivationEditorCheck editorCheck_;
     FrameHost& form1_;
-    std::unique_ptr<TRegistry> reg_;
     std::unique_ptr<RegistryKeyTree> tree_;
     std::unique_ptr<ExportBatch> batch_;
     bool unicodeOffered_ = false;

@@ -10,6 +10,7 @@
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/EventPump.h"
 #include "gui/widgets/FrameHost.h"
+#include "gui/widgets/KeyPathCheck.h"
 #include "gui/widgets/TextBridge.h"
 
 #include <QButtonGroup>
@@ -385,23 +386,8 @@ void TSearchForm::SpeedButtonClick(int which) {
 
 void TSearchForm::Button4Click() {
     const QString text = Edit1->text();
-    const auto path = toCp932(text);
-    if (!path) {
-        showError(this, unconvertibleTextMessage(text));
-        return;
-    }
-    const SplitKeyPath split = splitKeyPath(*path);
-    TRegistry reg;
-    bool present = false;
-    if (split.root) {
-        reg.RootKey(*split.root);
-        present = reg.KeyPresent(split.subPath);
-    }
-    if (!present) {
-        showError(this, QStringLiteral("指定されたレジストリキーは存在しません。"));
-        return;
-    }
-    ListBox1->addItem(text);
+    if (keyPresentOrTell(this, text))
+        ListBox1->addItem(text);
 }
 
 void TSearchForm::Button5Click() {
