@@ -93,7 +93,7 @@ TRegPrintForm::TRegPrintForm(FrameHost& form1, Use use, QWidget* parent)
     ranges->addButton(RadioButton3);
     RadioButton2->setChecked(true);
 
-    auto* rangeLabel = new QLabel(QStringLiteral("範囲指定 : "), GroupBox1);
+    Label2 = new QLabel(QStringLiteral("範囲指定 : "), GroupBox1);
     Edit1 = new QLineEdit(form1_.Edit1, GroupBox1);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setMinimumWidth(360);
@@ -112,7 +112,7 @@ TRegPrintForm::TRegPrintForm(FrameHost& form1, Use use, QWidget* parent)
     radios->addWidget(RadioButton3);
     radios->addStretch(1);
     auto* rangeRow = new QHBoxLayout;
-    rangeRow->addWidget(rangeLabel);
+    rangeRow->addWidget(Label2);
     rangeRow->addWidget(Edit1, 1);
     rangeRow->addWidget(SpeedButton1);
     rangeRow->addWidget(ComboBox2, 1);
@@ -181,6 +181,7 @@ void TRegPrintForm::RangeClick() {
     Edit1->setVisible(key);
     SpeedButton1->setVisible(key);
     ComboBox2->setVisible(RadioButton3->isChecked());
+    Label2->setVisible(!RadioButton1->isChecked());
 }
 
 void TRegPrintForm::SpeedButton1Click() {

@@ -42,7 +42,8 @@ public:
     QRadioButton* RadioButton1 = nullptr; // すべて(&A)
     QRadioButton* RadioButton2 = nullptr; // 選択した部分(&E)
     QRadioButton* RadioButton3 = nullptr; // 選択したルートキー以下(&R)
-    QLineEdit* Edit1 = nullptr;           // 範囲指定: a key path text
+    QLabel* Label2 = nullptr;             // 範囲指定
+    QLineEdit* Edit1 = nullptr;           // a key path text
     QToolButton* SpeedButton1 = nullptr;  // レジストリの参照
     QComboBox* ComboBox2 = nullptr;       // the roots
     QWidget* Panel1 = nullptr;            // the progress panel
