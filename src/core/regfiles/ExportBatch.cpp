@@ -1,7 +1,6 @@
 #include "core/regfiles/ExportBatch.h"
 
 #include "core/platform/Encoding.h"
-#include "core/platform/PlatformFamily.h"
 #include "core/regfiles/ExportMerge.h"
 #include "core/regfiles/ExportTarget.h"
 #include "core/regfiles/RegistryPrograms.h"
@@ -30,11 +29,6 @@ std::string exporterKey(const std::string& key, std::size_t index) {
 }
 
 } // namespace
-
-bool unicodeFormOffered() {
-    const PlatformVersion v = platformVersion();
-    return v.platformId == 2 && v.major > 4;
-}
 
 RegFileForm exportedForm(bool unicodeEnabled, bool regedit4Chosen) {
     return unicodeEnabled && !regedit4Chosen ? RegFileForm::Unicode : RegFileForm::Regedit4;

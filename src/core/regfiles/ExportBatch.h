@@ -5,6 +5,7 @@
 // has ended successfully, so a file that is still being written is never merged, and an
 // exporter that fails is reported at once instead of being waited for forever.
 #include "core/platform/ProcessRunner.h"
+#include "core/regfiles/ExportTarget.h"
 #include "core/regfiles/RegFileForm.h"
 
 #include <cstddef>
@@ -21,9 +22,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The Unicode choice of the export windows: offered (and preset) on the NT family from major
-// version 5 on.
-bool unicodeFormOffered();
 // The form the exporters write for the format choice.
 RegFileForm exportedForm(bool unicodeEnabled, bool regedit4Chosen);
 

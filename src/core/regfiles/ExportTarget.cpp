@@ -1,6 +1,7 @@
 #include "core/regfiles/ExportTarget.h"
 
 #include "core/platform/Encoding.h"
+#include "core/platform/PlatformFamily.h"
 
 namespace klv {
 
@@ -72,6 +73,11 @@ ExportTarget exportTarget(std::string_view fileName, std::string_view folder, bo
         t.target += '\\';
     t.target += t.fileName;
     return t;
+}
+
+bool unicodeFormOffered() {
+    const PlatformVersion v = platformVersion();
+    return v.platformId == 2 && v.major > 4;
 }
 
 ExporterCommand exporterCommand(bool unicodeEnabled, bool regedit4Chosen, ExportScope scope,

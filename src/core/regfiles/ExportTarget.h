@@ -35,6 +35,10 @@ ExportTarget exportTarget(std::string_view fileName, std::string_view folder, bo
 
 enum class ExportScope { Everything, Root, Key };
 
+// The Unicode choice of the export windows: offered (and preset) on the NT family from major
+// version 5 on.
+bool unicodeFormOffered();
+
 struct ExporterCommand {
     bool consoleTool = false; // REG.EXE rather than REGEDIT.EXE
     std::vector<std::string> arguments;

@@ -3,7 +3,6 @@
 #include "core/platform/DriveMap.h"
 #include "core/platform/ErrorText.h"
 #include "core/platform/Folders.h"
-#include "core/platform/PlatformFamily.h"
 #include "core/regfiles/ExportTarget.h"
 #include "core/regfiles/RegistryPrograms.h"
 #include "core/registry/RootKeys.h"
@@ -80,8 +79,7 @@ TRegExportForm::TRegExportForm(FrameHost& form1, const QString& keyPath, QWidget
     buildControls(keyPath);
     readHistory();
 
-    const PlatformVersion version = platformVersion();
-    unicodeOffered_ = version.platformId == 2 && version.major > 4;
+    unicodeOffered_ = unicodeFormOffered();
     RadioButton2->setEnabled(unicodeOffered_);
     (unicodeOffered_ ? RadioButton2 : RadioButton1)->setChecked(true);
 
