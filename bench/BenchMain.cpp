@@ -20,7 +20,8 @@ void usage() {
         "       klovante_bench search <system folder>\n"
         "       klovante_bench snapshot <system folder>\n"
         "       klovante_bench orphans <system folder>\n"
-        "       klovante_bench listing <system folder>\n");
+        "       klovante_bench listing <system folder>\n"
+        "       klovante_bench script <folder>\n");
 }
 
 } // namespace
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
             return klv::bench::runSearch(args);
         if (!std::strcmp(argv[1], "regfiles"))
             return klv::bench::runRegFiles(args);
+        if (!std::strcmp(argv[1], "script"))
+            return klv::bench::runScript(args);
         usage();
         return 2;
     } catch (const klv::RegistryError& e) {

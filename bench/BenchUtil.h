@@ -65,5 +65,6 @@ int runSearch(const Args& args);
 int runSnapshot(const Args& args);
 int runOrphans(const Args& args);
 int runListing(const Args& args);
+int runScript(const Args& args);
 
 } // namespace klv::bench

@@ -25,12 +25,12 @@ enum class ScriptValueBox { String, ExpandString, Integer, MultiString, Binary }
 // key path `location`, with the data read from the script's open key.
 struct ScriptValueBoxRequest {
     ScriptValueBox kind = ScriptValueBox::String;
-    std::string location;              // full key path text, as the script wrote it
-    std::string name;                  // the value's name
-    std::string text;                  // String, ExpandString: the data
-    std::uint32_t number = 0;          // Integer
-    std::vector<std::string> items;    // MultiString
-    std::string bytes;                 // Binary: the raw bytes (never empty)
+    std::string location;           // full key path text, as the script wrote it
+    std::string name;               // the value's name
+    std::string text;               // String, ExpandString: the data
+    std::uint32_t number = 0;       // Integer
+    std::vector<std::string> items; // MultiString
+    std::string bytes;              // Binary: the raw bytes (never empty)
 };
 
 class ScriptHost {

@@ -21,8 +21,8 @@ struct ScriptRunResult {
     bool cancelled = false; // the choice dialog was cancelled
     bool stopped = false;   // the stop button ended the run
     bool failed = false;    // an error ended the run (shown through ScriptHost::showError)
-    int failedLine = -1;    // index of the line whose command failed
-    std::size_t commandsApplied = 0; // commands that changed the registry before the end
+    int failedLine = -1;    // index (from 0) of the line where an error or the stop ended it
+    std::size_t commandsApplied = 0; // commands whose changes reached the registry
 };
 
 // Runs the script over `lines` (the editor's lines). `showKeys` is the program-wide show-keys
