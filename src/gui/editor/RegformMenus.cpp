@@ -138,12 +138,14 @@ void TRegform::buildMenus() {
 
     auto* script = new QMenu(QStringLiteral("スクリプト(&P)"), this);
     script->setObjectName(QStringLiteral("ScriptMenu"));
-    menuItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3, {});
+    menuItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3,
+             [&f] { f.ScriptRunClick(); });
     menuItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {},
-             {});
-    menuItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {}, {});
+             [&f] { f.ScriptEditorClick(); });
+    menuItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {},
+             [&f] { f.ScriptEditClick(); });
     menuItem(script, QStringLiteral("QB スクリプトエディタ(&S)"), QStringLiteral("ScriptEditor"),
-             QKeySequence(Qt::CTRL | Qt::Key_S), {});
+             QKeySequence(Qt::CTRL | Qt::Key_S), [&f] { f.ScriptEditorClick(); });
 
     auto* view = new QMenu(QStringLiteral("表示(&V)"), this);
     view->setObjectName(QStringLiteral("ViewMenu"));

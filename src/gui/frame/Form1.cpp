@@ -12,6 +12,8 @@
 #include "gui/regfiles/MultiExportForm.h"
 #include "gui/regfiles/RegExportForm.h"
 #include "gui/regfiles/RegFileCommands.h"
+#include "gui/script/ScriptEditor.h"
+#include "gui/script/ScriptFileDialog.h"
 #include "gui/search/QuickSearchForm.h"
 #include "gui/search/SearchForm.h"
 #include "gui/tracking/ChangeTrack.h"
@@ -283,11 +285,11 @@ void TForm1::buildMenus() {
     script->setObjectName(QStringLiteral("ScriptMenu"));
     addMenuItem(script, QStringLiteral("実行(&R)"), QStringLiteral("ScriptRun"), Qt::Key_F3, {});
     addMenuItem(script, QStringLiteral("スクリプトの新規作成(&N)"), QStringLiteral("ScriptNew"), {},
-                {});
+                [this] { ScriptEditorClick(); });
     addMenuItem(script, QStringLiteral("スクリプトの編集(&E)"), QStringLiteral("ScriptEdit"), {},
                 {});
     addMenuItem(script, QStringLiteral("QB スクリプトエディタ(&S)"), QStringLiteral("ScriptEditor"),
-                {}, {});
+                {}, [this] { ScriptEditorClick(); });
 
     QMenu* options = new QMenu(QStringLiteral("オプション(&O)"), this);
     options->setObjectName(QStringLiteral("OptionMenu"));
@@ -570,6 +572,38 @@ void TForm1::OrphanSearchClick() {
         return;
     orphanSearch_ = new TOrphanSearch(*this);
     addChildWindow(orphanSearch_);
+}
+
+void TForm1::ScriptEditorClick() {
+    addChildWindow(new TScriptEditor(*this));
+}
+
+void TForm1::ScriptEditClick() {
+    const QString file =
+        TScriptFileDialog::choose(this, QStringLiteral("編集するスクリプトファイルの指定"));
+    if (file.isEmpty())
+        return;
+    auto window = std::make_unique<TScriptEditor>(*this);
+    if (window->loadFile(file))
+        addChildWindow(window.release());
+}
+
+void TForm1::ScriptRunClick() {
+    const QString file =
+        TScriptFileDialog::choose(this, QStringLiteral("実行するスクリプトファイルの指定"));
+    if (file.isEmpty())
+        return;
+    auto window = std::make_unique<TScriptEditor>(*this);
+    if (!window->loadFile(file))
+        return;
+    QMdiSubWindow* previous = mdi_->activeSubWindow();
+    QPointer<TScriptEditor> script = window.release();
+    Label16 = QStringLiteral("1");
+    addChildWindow(script);
+    // The window that asked stays in front while the script runs behind it.
+    if (previous)
+        mdi_->setActiveSubWindow(previous);
+    script->RunScript();
 }
 
 void TForm1::N1Click() {

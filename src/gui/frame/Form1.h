@@ -37,7 +37,7 @@ public:
 
     // Status bar panels 0 (access state), 1 (history state), 2 (hints and key information).
     void setStatusPanel(int panel, const QString& text) override;
-    QString statusPanel(int panel) const;
+    QString statusPanel(int panel) const override;
 
     // Opens a new registry editor window; nullptr when it could not be created (an error was
     // shown).
@@ -52,6 +52,9 @@ public:
     void QuickSearchClick() override;
     void ChangeTrackingClick() override;
     void OrphanSearchClick() override;
+    void ScriptEditorClick() override;
+    void ScriptEditClick() override;
+    void ScriptRunClick() override;
 
     // Called by an editor window when it becomes active or goes away.
     void editorActivated(TRegform* form);

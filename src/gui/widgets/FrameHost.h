@@ -29,6 +29,10 @@ public:
     QString Label18;                         // pending value selection: value name
     QString Label19 = QStringLiteral("0");   // pending value selection flag
     QString Label21 = QStringLiteral("5");   // highest root index
+    // Show-keys setting of script runs, shared by every script window: "0" hands OpenKey's
+    // keys back to the editor window, "1" (and the initial empty text) runs in the background.
+    QString Label15;
+    QString Label16 = QStringLiteral("0"); // "1": the script window closes after its run
 
     int rootCount() const { return Label21.toInt() + 1; }
 
@@ -42,6 +46,7 @@ public:
     virtual bool statusBarShown() const = 0;
     // Status bar panels 0 (access state), 1 (history state), 2 (hints and key information).
     virtual void setStatusPanel(int panel, const QString& text) = 0;
+    virtual QString statusPanel(int panel) const = 0;
 
     // The frame's commands that editor menus offer too.
     virtual void N1Click() = 0; // new editor window
@@ -69,6 +74,13 @@ public:
     virtual void ChangeTrackingClick() = 0;
     // The orphan entry search window: opened, or brought to the front when it is open already.
     virtual void OrphanSearchClick() = 0;
+    // A new script window with the template.
+    virtual void ScriptEditorClick() = 0;
+    // Asks for a script file and opens it in a new script window.
+    virtual void ScriptEditClick() = 0;
+    // Asks for a script file, runs it in a new script window behind the active window, and
+    // closes that window after the run.
+    virtual void ScriptRunClick() = 0;
 
 protected:
     FrameHost() = default;
