@@ -1,5 +1,7 @@
 #include "core/platform/Encoding.h"
 
+#include <algorithm>
+
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -209,6 +211,17 @@ std::optional<std::string> tryCp932ToUtf8(std::string_view cp932) {
 
 std::optional<std::string> tryUtf16ToCp932(std::string_view utf16le) {
     return strictToCp932(Codec::Utf16ToCp932, Codec::Cp932ToUtf16, utf16le);
+}
+
+std::optional<std::string_view> utf8FileText(std::string_view bytes) {
+    constexpr std::string_view kMark = "\xEF\xBB\xBF";
+    if (bytes.starts_with(kMark))
+        return bytes.substr(kMark.size());
+    const bool multiByte = std::any_of(
+        bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (multiByte && isValidUtf8(bytes))
+        return bytes;
+    return std::nullopt;
 }
 
 bool isValidUtf8(std::string_view text) {

@@ -132,18 +132,9 @@ std::string foldedName(std::string_view name) {
 // multi-byte characters, as a Linux text editor saves it) is read as UTF-8; it is written back
 // in CP932 at the next write.
 std::string settingsText(std::string bytes) {
-    bool utf8 = bytes.starts_with(kUtf8Bom);
-    if (utf8) {
-        bytes.erase(0, kUtf8Bom.size());
-    } else {
-        const bool multiByte = std::any_of(bytes.begin(), bytes.end(), [](char c) {
-            return static_cast<unsigned char>(c) >= 0x80;
-        });
-        utf8 = multiByte && isValidUtf8(bytes);
-    }
-    if (!utf8)
-        return bytes;
-    return utf16ToCp932Lossy(utf8ToUtf16(bytes));
+    if (const auto utf8 = utf8FileText(bytes))
+        return utf16ToCp932Lossy(utf8ToUtf16(*utf8));
+    return bytes;
 }
 
 // Calls f(line, index) for each line without its CR LF or LF ending.

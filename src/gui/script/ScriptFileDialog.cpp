@@ -27,17 +27,11 @@ std::function<QString(const QString&)>& testChooser() {
 QStringList scriptLinesOf(const std::string& bytes) {
     // UTF-8 as the settings file takes it: with its mark, or valid and holding multi-byte
     // characters; CP932 otherwise, where bytes that are not CP932 show as U+FFFD, never "?".
-    std::string_view raw = bytes;
-    const bool marked = raw.starts_with("\xEF\xBB\xBF");
-    if (marked)
-        raw.remove_prefix(3);
-    const bool multiByte = std::any_of(
-        raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     QString text;
-    if (marked || (multiByte && isValidUtf8(raw)))
-        text = QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
+    if (const auto utf8 = utf8FileText(bytes))
+        text = QString::fromUtf8(utf8->data(), static_cast<qsizetype>(utf8->size()));
     else
-        text = toQString(raw);
+        text = toQString(bytes);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     if (text.endsWith(QLatin1Char('\n')))
