@@ -21,7 +21,8 @@ void usage() {
         "       klovante_bench snapshot <system folder>\n"
         "       klovante_bench orphans <system folder>\n"
         "       klovante_bench listing <system folder>\n"
-        "       klovante_bench script <folder>\n");
+        "       klovante_bench script <folder>\n"
+        "       klovante_bench backup <system folder>\n");
 }
 
 } // namespace
@@ -55,6 +56,8 @@ int main(int argc, char** argv) {
             return klv::bench::runRegFiles(args);
         if (!std::strcmp(argv[1], "script"))
             return klv::bench::runScript(args);
+        if (!std::strcmp(argv[1], "backup"))
+            return klv::bench::runBackup(args);
         usage();
         return 2;
     } catch (const klv::RegistryError& e) {

@@ -66,5 +66,6 @@ int runSnapshot(const Args& args);
 int runOrphans(const Args& args);
 int runListing(const Args& args);
 int runScript(const Args& args);
+int runBackup(const Args& args);
 
 } // namespace klv::bench

@@ -3,7 +3,7 @@
 # scripts. As root it runs apt-get; otherwise it prints the apt-get line and stops.
 KLOVANTE_PACKAGES=(g++ cmake ninja-build pkg-config ccache qt6-base-dev libsqlite3-dev
                    libgtest-dev libxml2-dev poppler-utils fonts-noto-cjk libqt6svg6
-                   qt6-translations-l10n)
+                   qt6-translations-l10n desktop-file-utils)
 
 klovante_install_deps() {
     local missing=()

@@ -1,1 +1,353 @@
-// placeholder
+#include "core/backup/RegistryBackup.h"
+
+#include "core/platform/AtomicFile.h"
+#include "core/platform/Encoding.h"
+#include "core/platform/ErrorText.h"
+#include "core/platform/Folders.h"
+#include "core/platform/TimeText.h"
+#include "core/settings/SettingsFile.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace fs = std::filesystem;
+
+namespace klv::backup {
+
+namespace {
+
+constexpr char kFileSection[] = "REG_FILE";
+constexpr char kCleanSection[] = "REG_CLEAN";
+constexpr std::size_t kCopyChunk = 1 << 20;
+
+std::string reasonOf(int err) {
+    return systemErrorText(err);
+}
+
+fs::path diskPath(const std::string& cp932) {
+    return fs::path(cp932ToUtf8(cp932));
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+struct DbCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Db = std::unique_ptr<sqlite3, DbCloser>;
+
+Db openDb(const fs::path& file, int flags, const fs::path& target) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(file.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    Db db(raw);
+    if (rc != SQLITE_OK)
+        throw FileWriteError(target, raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+    sqlite3_busy_timeout(raw, 10000);
+    return db;
+}
+
+void exec(sqlite3* db, const char* sql, const fs::path& target) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw FileWriteError(target, sqlite3_errmsg(db));
+}
+
+// A temporary name beside the target that nothing else uses; removed unless released.
+class TempBeside {
+public:
+    explicit TempBeside(const fs::path& target) {
+        std::string pattern =
+            (target.parent_path() / ("." + target.filename().string())).string() + ".backup-XXXXXX";
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0)
+            throw FileWriteError(target, reasonOf(errno));
+        ::close(fd);
+        path_ = pattern;
+    }
+    ~TempBeside() {
+        if (!path_.empty()) {
+            std::error_code ec;
+            fs::remove(path_, ec);
+            fs::remove(path_.string() + "-journal", ec);
+            fs::remove(path_.string() + "-wal", ec);
+            fs::remove(path_.string() + "-shm", ec);
+        }
+    }
+    TempBeside(const TempBeside&) = delete;
+    TempBeside& operator=(const TempBeside&) = delete;
+    const fs::path& path() const { return path_; }
+    void release() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
+
+void syncFile(const fs::path& file, const fs::path& target) {
+    Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0)
+        throw FileWriteError(target, reasonOf(errno));
+}
+
+// One read transaction over the whole copy, so the snapshot holds every change committed before
+// it began and none after; writers in other processes go on meanwhile (WAL).
+void snapshotDatabase(const fs::path& source, const fs::path& target) {
+    TempBeside temp(target);
+    {
+        Db src = openDb(source, SQLITE_OPEN_READONLY, target);
+        Db dst = openDb(temp.path(), SQLITE_OPEN_READWRITE, target);
+        // The copy is synced once at the end; journalling a fresh file buys nothing.
+        exec(dst.get(), "PRAGMA synchronous=OFF", target);
+        exec(dst.get(), "PRAGMA journal_mode=OFF", target);
+        exec(dst.get(), "PRAGMA locking_mode=EXCLUSIVE", target);
+        // Pages are read straight from the mapping instead of one read call each.
+        exec(src.get(), "PRAGMA mmap_size=4294967296", target);
+        sqlite3_backup* b = sqlite3_backup_init(dst.get(), "main", src.get(), "main");
+        if (!b)
+            throw FileWriteError(target, sqlite3_errmsg(dst.get()));
+        int rc;
+        do {
+            rc = sqlite3_backup_step(b, -1);
+            if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+                sqlite3_sleep(20);
+        } while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED);
+        sqlite3_backup_finish(b);
+        if (rc != SQLITE_DONE)
+            throw FileWriteError(target, sqlite3_errstr(rc));
+        // The copy stands alone: no log file beside it.
+        exec(dst.get(), "PRAGMA journal_mode=DELETE", target);
+    }
+    syncFile(temp.path(), target);
+    if (::rename(temp.path().c_str(), target.c_str()) != 0)
+        throw FileWriteError(target, reasonOf(errno));
+    temp.release();
+}
+
+void copyPlain(const fs::path& source, const fs::path& target) {
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        throw FileReadError(source, reasonOf(errno));
+    AtomicFileWriter out(target);
+    std::string buf(kCopyChunk, '\0');
+    for (;;) {
+        const ssize_t n = ::read(in.get(), buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileReadError(source, reasonOf(errno));
+        }
+        if (n == 0)
+            break;
+        out.write(std::string_view(buf.data(), static_cast<std::size_t>(n)));
+    }
+    out.commit();
+}
+
+} // namespace
+
+std::string sizeText(std::uint64_t bytes) {
+    // "###" alone would show nothing at all for an empty file or an empty total.
+    const std::string digits = std::to_string(bytes);
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            grouped += ',';
+        grouped += digits[i];
+    }
+    return grouped + sj(" ﾊﾞｲﾄ");
+}
+
+fs::path rowPath(const std::string& folder, const std::string& name, const fs::path& systemFolder) {
+    const fs::path base = folder.empty() ? systemFolder : diskPath(folder);
+    return base / diskPath(name);
+}
+
+std::optional<std::string> folderText(const fs::path& folder) {
+    std::string text = folder.string();
+    if (text.empty() || text.back() != '/')
+        text += '/';
+    return tryUtf8ToCp932(text);
+}
+
+FileState stateOf(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    std::tm t{};
+    localtime_r(&st.st_mtime, &t);
+    return {true, static_cast<std::uint64_t>(st.st_size), listTimeText(t)};
+}
+
+Snapshot readSnapshot(const SettingsFile& settings) {
+    Snapshot s;
+    const int count = settings.readInt(kFileSection, "Count", -1);
+    if (count < 0) {
+        s.entries.push_back({"SYSTEM.DAT", "", "", true});
+    } else {
+        for (int i = 0; i < std::min(count, SettingsFile::kMaxListItems); ++i) {
+            const std::string k = std::to_string(i);
+            s.entries.push_back({settings.readString(kFileSection, k, "-"),
+                                 settings.readString(kFileSection, k + "_F"),
+                                 settings.readString(kFileSection, k + "_T"),
+                                 settings.readBool(kFileSection, k + "_C", true)});
+        }
+    }
+    // A sentinel tells a missing key from a stored one.
+    static const std::string kMissing = "\x01";
+    for (const FileEntry& e : s.entries) {
+        std::string v = settings.readString(kCleanSection, e.name, kMissing);
+        if (v != kMissing)
+            s.cleanSizes[e.name] = std::move(v);
+    }
+    if (std::string all = settings.readString(kCleanSection, "ALL", kMissing); all != kMissing)
+        s.cleanTotal = std::move(all);
+    return s;
+}
+
+Activation activate(const Snapshot& snapshot, const fs::path& systemFolder,
+                    const std::function<FileState(const fs::path&)>& stat) {
+    Activation a;
+    std::uint64_t total = 0;
+    for (const FileEntry& e : snapshot.entries) {
+        StatusRow row{e.name, "-", "-", "-", "", e.folder, e.checked};
+        const FileState st = stat(rowPath(e.folder, e.name, systemFolder));
+        const auto clean = snapshot.cleanSizes.find(e.name);
+        if (st.exists) {
+            total += st.size;
+            row.size = sizeText(st.size);
+            row.previousSize = clean != snapshot.cleanSizes.end() ? clean->second : "-";
+            row.time = st.time;
+        } else {
+            row.size = "*";
+            row.previousSize = clean != snapshot.cleanSizes.end() ? clean->second : "*";
+            row.time = "*";
+        }
+        row.changed = e.storedTime != row.time ? sj("はい") : sj("いいえ");
+        a.rows.push_back(std::move(row));
+    }
+    a.total = sizeText(total);
+    a.previousTotal = snapshot.cleanTotal.value_or("-");
+    return a;
+}
+
+void writeCleanSizes(SettingsFile& settings, const Activation& activation) {
+    for (const StatusRow& row : activation.rows) {
+        try {
+            settings.writeString(kCleanSection, row.name, row.size);
+        } catch (const std::invalid_argument&) {
+            // Not a name an INI key can hold: its previous size stays unknown.
+        }
+    }
+    settings.writeString(kCleanSection, "ALL", activation.total);
+}
+
+void writeEntries(SettingsFile& settings, const std::vector<StatusRow>& rows) {
+    settings.writeInt(kFileSection, "Count", static_cast<int>(rows.size()));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::string k = std::to_string(i);
+        settings.writeString(kFileSection, k, rows[i].name);
+        settings.writeString(kFileSection, k + "_F", rows[i].folder);
+        settings.writeBool(kFileSection, k + "_C", rows[i].checked);
+        settings.writeString(kFileSection, k + "_T", rows[i].time);
+    }
+}
+
+std::optional<StatusRow> rowForFile(const fs::path& file) {
+    auto name = tryUtf8ToCp932(file.filename().string());
+    auto folder = folderText(file.parent_path());
+    if (!name || !folder)
+        return std::nullopt;
+    const FileState st = stateOf(file);
+    return StatusRow{*name,      st.exists ? sizeText(st.size) : "*",
+                     "-",        st.exists ? st.time : "*",
+                     sj("はい"), *folder,
+                     true};
+}
+
+fs::path defaultBackupFolder() {
+    return resolveNoCase(programFolder(), "BACKUP");
+}
+
+bool isSqliteDatabase(const fs::path& file) {
+    static constexpr char kHeader[] = "SQLite format 3"; // with its terminating zero: 16 bytes
+    Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    char head[sizeof kHeader];
+    return ::pread(fd.get(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+           std::memcmp(head, kHeader, sizeof head) == 0;
+}
+
+void copyForBackup(const fs::path& source, const fs::path& target) {
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0)
+        throw FileReadError(source, reasonOf(errno));
+    if (!S_ISREG(st.st_mode))
+        throw FileReadError(source, reasonOf(EISDIR));
+    if (isSqliteDatabase(source))
+        snapshotDatabase(source, target);
+    else
+        copyPlain(source, target);
+    // Linux files have no archive, hidden or system attribute; clearing "read-only" is making
+    // the copy writable by its owner.
+    struct stat copied {};
+    if (::stat(target.c_str(), &copied) != 0 ||
+        ::chmod(target.c_str(), (copied.st_mode & 07777) | S_IWUSR) != 0)
+        throw FileWriteError(target, reasonOf(errno));
+}
+
+bool backupFiles(const std::vector<BackupItem>& items, const fs::path& backupFolder,
+                 const fs::path& systemFolder,
+                 const std::function<void(const std::string& name)>& failed,
+                 const std::function<void()>& pump, const bool* stop) {
+    bool ok = true;
+    std::error_code ec;
+    fs::create_directories(backupFolder, ec);
+    for (const BackupItem& item : items) {
+        if (stop && *stop)
+            break;
+        try {
+            // A name is a file name, never a way out of the backup folder.
+            if (item.name.empty() || item.name == "." || item.name == ".." ||
+                item.name.find('/') != std::string::npos)
+                throw FileWriteError(backupFolder, reasonOf(EINVAL));
+            copyForBackup(rowPath(item.folder, item.name, systemFolder),
+                          backupFolder / diskPath(item.name));
+        } catch (const std::exception&) {
+            ok = false;
+            failed(item.name);
+        }
+        if (pump)
+            pump();
+    }
+    return ok;
+}
+
+std::string failureMessage(const std::string& name) {
+    return name + sj(" のバックアップが失敗しました。ファイルがないか、バックアップ先が不正です。");
+}
+
+std::string successMessage() {
+    return sj("バックアップが正常に完了しました。");
+}
+
+} // namespace klv::backup

@@ -2,10 +2,12 @@
 #include "gui/editor/Regform.h"
 
 #include "core/settings/SettingsFile.h"
+#include "gui/options/OptionsForm.h"
 #include "gui/printing/RegPrintForm.h"
 #include "gui/regfiles/MultiExportForm.h"
 #include "gui/regfiles/RegExportForm.h"
 #include "gui/regfiles/RegFileCommands.h"
+#include "gui/status/RegStatus.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
@@ -43,7 +45,7 @@ void TRegform::buildMenus() {
     });
     reg->addSeparator();
     menuItem(reg, QStringLiteral("レジストリのステータスとバックアップ(&S)"),
-             QStringLiteral("StatusBackup"), Qt::Key_F4, {});
+             QStringLiteral("StatusBackup"), Qt::Key_F4, [&f, this] { TRegStatus::run(f, this); });
     QAction* checker = menuItem(reg, QStringLiteral("レジストリチェッカー(&C)"),
                                 QStringLiteral("ScanReg"), {}, [&f] { f.ScanRegClick(); });
     QAction* fix = menuItem(reg, QStringLiteral("レジストリチェッカーによるレジストリの再構築(&F)"),
@@ -191,11 +193,17 @@ void TRegform::buildMenus() {
 
     auto* options = new QMenu(QStringLiteral("オプション(&O)"), this);
     options->setObjectName(QStringLiteral("OptionMenu"));
-    menuItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8, {});
+    const auto openOptions = [this, &f](TOptionsForm::Page page) {
+        TOptionsForm::run(f.settings().path(), page, ToolBar1, this);
+    };
+    menuItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8,
+             [openOptions] { openOptions(TOptionsForm::Page::None); });
     menuItem(options, QStringLiteral("ツールバーのカスタマイズ(&C)"),
-             QStringLiteral("CustomizeToolbar"), {}, {});
+             QStringLiteral("CustomizeToolbar"), {},
+             [openOptions] { openOptions(TOptionsForm::Page::Toolbar); });
     menuItem(options, QStringLiteral("ショートカットキーのカスタマイズ(&M)"),
-             QStringLiteral("CustomizeShortcuts"), {}, {});
+             QStringLiteral("CustomizeShortcuts"), {},
+             [openOptions] { openOptions(TOptionsForm::Page::Shortcuts); });
     options->addSeparator();
     menuItem(options, QStringLiteral("アクセス履歴の記録を一時停止(&O)"),
              QStringLiteral("PauseHistory"), {}, [this] { PauseHistoryClick(); })

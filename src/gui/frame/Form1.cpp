@@ -8,6 +8,7 @@
 #include "core/regfiles/RegistryPrograms.h"
 #include "core/registry/RegistryError.h"
 #include "gui/editor/Regform.h"
+#include "gui/options/OptionsForm.h"
 #include "gui/orphans/OrphanSearch.h"
 #include "gui/regfiles/MultiExportForm.h"
 #include "gui/regfiles/RegExportForm.h"
@@ -16,6 +17,7 @@
 #include "gui/script/ScriptFileDialog.h"
 #include "gui/search/QuickSearchForm.h"
 #include "gui/search/SearchForm.h"
+#include "gui/status/RegStatus.h"
 #include "gui/tracking/ChangeTrack.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/HelpFile.h"
@@ -235,7 +237,8 @@ void TForm1::buildMenus() {
     addMenuItem(reg, QStringLiteral("編集ウィンドウの新規作成(&N)"), QStringLiteral("NewWindow"),
                 Qt::Key_F9, [this] { N1Click(); });
     addMenuItem(reg, QStringLiteral("レジストリのステータスとバックアップ(&S)"),
-                QStringLiteral("StatusBackup"), Qt::Key_F4, {});
+                QStringLiteral("StatusBackup"), Qt::Key_F4,
+                [this] { TRegStatus::run(*this, this); });
     reg->addSeparator();
     addMenuItem(reg, QStringLiteral("レジストリチェッカー(&C)"), QStringLiteral("ScanReg"), {},
                 [this] { ScanRegClick(); });
@@ -294,7 +297,10 @@ void TForm1::buildMenus() {
     QMenu* options = new QMenu(QStringLiteral("オプション(&O)"), this);
     options->setObjectName(QStringLiteral("OptionMenu"));
     addMenuItem(options, QStringLiteral("オプション(&P)"), QStringLiteral("Options"), Qt::Key_F8,
-                {});
+                [this] {
+                    TOptionsForm::run(settings_.path(), TOptionsForm::Page::None,
+                                      menuOwner_ ? menuOwner_->ToolBar1 : nullptr, this);
+                });
     QAction* sb = addMenuItem(options, QStringLiteral("ステータスバー(&S)"),
                               QStringLiteral("StatusBarToggle"), {}, [this] { StatusBar1Click(); });
     sb->setCheckable(true);

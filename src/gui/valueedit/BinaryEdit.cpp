@@ -3,6 +3,7 @@
 #include "core/platform/AtomicFile.h"
 #include "core/registry/ValueText.h"
 #include "core/settings/SettingsFile.h"
+#include "gui/options/OptionsForm.h"
 #include "gui/widgets/DialogService.h"
 #include "gui/widgets/FrameHost.h"
 #include "gui/widgets/TextBridge.h"
@@ -50,8 +51,25 @@ TBinaryEdit::TBinaryEdit(FrameHost& form1, QWidget* parent)
     save->addAction(QStringLiteral("バイナリ(&B)"), this, [this] { SaveClick(false); });
     save->addAction(QStringLiteral("16進数テキスト(&X)"), this, [this] { SaveClick(true); });
     EditMenu->addSeparator();
-    // The options dialog's binary-editor page comes with the options dialog.
-    EditMenu->addAction(QStringLiteral("表示オプション(&O)"))->setEnabled(false);
+    // The display settings of section BINARY, read again whenever the options dialog closes.
+    const auto readDisplaySettings = [this] {
+        SettingsFile& settings = form1_.settings();
+        HexDisplay display;
+        display.lineSize = settings.readInt("BINARY", "LINESIZE", 8);
+        display.columnSize = settings.readInt("BINARY", "COLUMNSIZE", 1);
+        display.decimalOffsets = settings.readInt("BINARY", "DISPLAY", 0) == 1;
+        display.grid = settings.readInt("BINARY", "GRID", 0);
+        display.lineCaret = settings.readInt("BINARY", "STYLE", 1) == 1;
+        display.maskBlanks = settings.readBool("BINARY", "MASK", false);
+        display.ansi = settings.readInt("BINARY", "TRANS", 0) == 0;
+        HexEditor1->setDisplay(display);
+        HexEditor1->setReadOnly(settings.readBool("BINARY", "READONLY", false));
+    };
+    EditMenu->addAction(QStringLiteral("表示オプション(&O)"), this, [this, readDisplaySettings] {
+        TOptionsForm::run(form1_.settings().path(), TOptionsForm::Page::BinaryEditor, nullptr,
+                          this);
+        readDisplaySettings();
+    });
     connect(undo, &QAction::triggered, this, [this] { HexEditor1->undo(); });
     connect(EditMenu, &QMenu::aboutToShow, this, [=, this] {
         const HexBuffer& b = HexEditor1->buffer();
@@ -69,18 +87,7 @@ TBinaryEdit::TBinaryEdit(FrameHost& form1, QWidget* parent)
     connect(Button3, &QPushButton::clicked, this, [this] { EditMenu->popup(QCursor::pos()); });
     connect(HexEditor1, &THexEditor::stateChanged, this, [this] { showState(); });
     resize(620, 420);
-    // The display settings of section BINARY.
-    SettingsFile& settings = form1_.settings();
-    HexDisplay display;
-    display.lineSize = settings.readInt("BINARY", "LINESIZE", 8);
-    display.columnSize = settings.readInt("BINARY", "COLUMNSIZE", 1);
-    display.decimalOffsets = settings.readInt("BINARY", "DISPLAY", 0) == 1;
-    display.grid = settings.readInt("BINARY", "GRID", 0);
-    display.lineCaret = settings.readInt("BINARY", "STYLE", 1) == 1;
-    display.maskBlanks = settings.readBool("BINARY", "MASK", false);
-    display.ansi = settings.readInt("BINARY", "TRANS", 0) == 0;
-    HexEditor1->setDisplay(display);
-    HexEditor1->setReadOnly(settings.readBool("BINARY", "READONLY", false));
+    readDisplaySettings();
 }
 
 void TBinaryEdit::showEvent(QShowEvent* e) {
