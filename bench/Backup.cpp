@@ -8,8 +8,6 @@
 #include "core/registry/Registry.h"
 #include "core/registry/Store.h"
 
-#include <sqlite3.h>
-
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -78,21 +76,6 @@ private:
     pid_t pid_ = -1;
 };
 
-std::string integrity(const fs::path& file) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    std::string result;
-    sqlite3_exec(
-        db, "PRAGMA integrity_check",
-        [](void* r, int, char** v, char**) {
-            *static_cast<std::string*>(r) += v[0] ? v[0] : "";
-            return 0;
-        },
-        &result, nullptr);
-    sqlite3_close(db);
-    return result;
-}
-
 struct RemoveOnExit {
     fs::path path;
     ~RemoveOnExit() {
@@ -139,7 +122,7 @@ int runBackup(const Args& args) {
     if (!ok)
         return 1;
 
-    const std::string check = integrity(target / "SYSTEM.DAT");
+    const std::string check = backup::databaseIntegrity(target / "SYSTEM.DAT");
     std::printf("cp: %.2f s (%.0f MB/s), cp + fsync: %.2f s\n", cpSeconds, mb / cpSeconds,
                 cpSeconds + syncSeconds);
     std::printf("backup while writing: %.2f s (%.0f MB/s)\n", backupSeconds, mb / backupSeconds);

@@ -287,6 +287,30 @@ fs::path defaultBackupFolder() {
     return resolveNoCase(programFolder(), "BACKUP");
 }
 
+std::string databaseIntegrity(const std::filesystem::path& file) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        std::string why = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return why;
+    }
+    std::string result;
+    char* error = nullptr;
+    sqlite3_exec(
+        db, "PRAGMA integrity_check",
+        [](void* r, int, char** v, char**) {
+            *static_cast<std::string*>(r) += v[0] ? v[0] : "";
+            return 0;
+        },
+        &result, &error);
+    if (error) {
+        result += error;
+        sqlite3_free(error);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
 bool isSqliteDatabase(const fs::path& file) {
     static constexpr char kHeader[] = "SQLite format 3"; // with its terminating zero: 16 bytes
     Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));

@@ -93,6 +93,10 @@ std::filesystem::path defaultBackupFolder();
 // True when the file starts with the header of an SQLite database ("SQLite format 3\0").
 bool isSqliteDatabase(const std::filesystem::path& file);
 
+// SQLite's integrity_check of a database file, opened read only: "ok", or what it found (or
+// why the file could not be opened).
+std::string databaseIntegrity(const std::filesystem::path& file);
+
 // Copies `source` to `target`, replacing an existing copy only once the new one is complete: a
 // live registry store as a consistent snapshot of the database, any other file byte for byte;
 // the copy is then made writable by its owner. Throws FileError (platform/AtomicFile.h) on

@@ -10,7 +10,6 @@
 #include "support/WriteFailure.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <chrono>
 #include <csignal>
@@ -223,21 +222,6 @@ private:
     pid_t pid_ = -1;
 };
 
-std::string integrityOf(const fs::path& file) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    std::string result;
-    sqlite3_exec(
-        db, "PRAGMA integrity_check",
-        [](void* r, int, char** v, char**) {
-            *static_cast<std::string*>(r) += v[0] ? v[0] : "";
-            return 0;
-        },
-        &result, nullptr);
-    sqlite3_close(db);
-    return result;
-}
-
 } // namespace
 
 TEST_F(BackupTest, LiveStoreIsCopiedAsAConsistentSnapshotWhileAnotherProcessWrites) {
@@ -252,7 +236,7 @@ TEST_F(BackupTest, LiveStoreIsCopiedAsAConsistentSnapshotWhileAnotherProcessWrit
     const fs::path target = folders.root() / "BACKUP";
     for (int round = 0; round < 3; ++round) {
         ASSERT_TRUE(backupFiles({{"SYSTEM.DAT", ""}}, target, folders.windir(), [](auto&) {}));
-        ASSERT_EQ(integrityOf(target / "SYSTEM.DAT"), "ok");
+        ASSERT_EQ(databaseIntegrity(target / "SYSTEM.DAT"), "ok");
     }
     // The copy stands alone: no log beside it, and its header asks for none (bytes 18 and 19).
     EXPECT_FALSE(fs::exists(target / "SYSTEM.DAT-wal"));
