@@ -20,6 +20,11 @@
 
 namespace klv {
 namespace {
+// Marks the toolbar's stand-ins of hidden buttons.
+constexpr const char* kHiddenStandIn = "klvHiddenStandIn";
+} // namespace
+
+namespace {
 
 // Each editor window's shortcuts act within that window only, so that several windows do not
 // make them ambiguous.
@@ -317,37 +322,50 @@ QAction* TRegform::findMenuAction(const QString& name) const {
 // The toolbar's buttons: in their default order, or, customised, those that TOOLBAR shows,
 // ordered by the positions it gives them.
 void TRegform::layoutToolBar(bool customised) {
+    // Stand-ins of hidden buttons from the last layout go with it.
+    const QList<QAction*> old = ToolBar1->actions();
     ToolBar1->clear();
+    for (QAction* a : old)
+        if (a->property(kHiddenStandIn).toBool())
+            delete a;
     struct Button {
         QAction* action;
         int number;
         int position;
+        bool shown;
     };
-    std::vector<Button> shown;
+    std::vector<Button> buttons;
     int number = 0;
     SettingsFile& s = form1_.settings();
     for (QAction* a : toolButtons_) {
         if (!a) {
             if (!customised)
-                shown.push_back({nullptr, 0, 0});
+                buttons.push_back({nullptr, 0, 0, true});
             continue;
         }
         ++number;
         const std::string key = "ToolButton" + std::to_string(number);
-        if (customised && !s.readBool("TOOLBAR", key + "_E", true))
-            continue;
-        shown.push_back({a, number, customised ? s.readInt("TOOLBAR", key, 0) : 0});
+        buttons.push_back({a, number, customised ? s.readInt("TOOLBAR", key, 0) : 0,
+                           !customised || s.readBool("TOOLBAR", key + "_E", true)});
     }
     if (customised)
-        std::stable_sort(shown.begin(), shown.end(),
+        std::stable_sort(buttons.begin(), buttons.end(),
                          [](const Button& x, const Button& y) { return x.position < y.position; });
-    for (const Button& b : shown) {
+    for (const Button& b : buttons) {
         if (!b.action) {
             ToolBar1->addSeparator();
             continue;
         }
-        ToolBar1->addAction(b.action);
-        if (QWidget* w = ToolBar1->widgetForAction(b.action))
+        // A hidden button keeps its place as an invisible stand-in (the menu item shares the
+        // real action and stays visible), so that the options dialog can show it again.
+        QAction* a = b.action;
+        if (!b.shown) {
+            a = new QAction(b.action->icon(), b.action->text(), ToolBar1);
+            a->setProperty(kHiddenStandIn, true);
+            a->setVisible(false);
+        }
+        ToolBar1->addAction(a);
+        if (QWidget* w = ToolBar1->widgetForAction(a))
             w->setObjectName(QStringLiteral("ToolButton%1").arg(b.number));
     }
 }

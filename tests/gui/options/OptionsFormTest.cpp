@@ -439,3 +439,33 @@ TEST_F(OptionsFormTest, BinaryEditorOpensItsPageAndAppliesWhatOkWrote) {
     EXPECT_TRUE(answered);
     EXPECT_TRUE(editor.HexEditor1->isReadOnly());
 }
+
+TEST_F(OptionsFormTest, AHiddenEditorButtonIsListedAndCanBeShownAgain) {
+    {
+        SettingsFile s = settings();
+        s.writeBool("OPTION", "TOOLBAR", true);
+        s.writeBool("TOOLBAR", "ToolButton1_E", false);
+    }
+    start();
+    TRegform& e = *form->editorWindows().front();
+    const QAction* first = e.ToolBar1->actions().front();
+    auto f = open(TOptionsForm::Page::None, e.ToolBar1);
+    const auto rows = rowsOf(*f);
+    const auto hidden = std::find_if(rows.begin(), rows.end(), [](const auto& r) {
+        return r[2] == QStringLiteral("ToolButton1");
+    });
+    ASSERT_NE(hidden, rows.end());
+    EXPECT_EQ((*hidden)[1], QStringLiteral("表示しない"));
+    EXPECT_FALSE(first->isVisible());
+    // The menu item behind the hidden button stays where it was.
+    for (QAction* a : e.findChildren<QAction*>()) {
+        if (a->text() == (*hidden)[0] && !a->property("klvHiddenStandIn").toBool())
+            EXPECT_TRUE(a->isVisible());
+    }
+
+    const int row = static_cast<int>(hidden - rows.begin());
+    f->ListView1->setCurrentItem(f->ListView1->topLevelItem(row));
+    f->Button8Click();
+    f->Button9Click();
+    EXPECT_TRUE(settings().readBool("TOOLBAR", "ToolButton1_E", false));
+}
