@@ -458,10 +458,14 @@ TEST_F(OptionsFormTest, AHiddenEditorButtonIsListedAndCanBeShownAgain) {
     EXPECT_EQ((*hidden)[1], QStringLiteral("表示しない"));
     EXPECT_FALSE(first->isVisible());
     // The menu item behind the hidden button stays where it was.
+    int menuItems = 0;
     for (QAction* a : e.findChildren<QAction*>()) {
-        if (a->text() == (*hidden)[0] && !a->property("klvHiddenStandIn").toBool())
+        if (a != first && a->text() == first->text()) {
+            ++menuItems;
             EXPECT_TRUE(a->isVisible());
+        }
     }
+    EXPECT_GE(menuItems, 1);
 
     const int row = static_cast<int>(hidden - rows.begin());
     f->ListView1->setCurrentItem(f->ListView1->topLevelItem(row));
