@@ -34,14 +34,25 @@ public:
     void showError(const std::string&) override { ++errors; }
 };
 
-const std::shared_ptr<klv::Store>& store() {
-    static std::shared_ptr<klv::Store> s = [] {
-        const auto dir = std::filesystem::temp_directory_path() /
-                         ("klovante-fuzz-script-" + std::to_string(::getpid()));
+// A store of this process's own, removed with its folder when the process ends.
+struct FuzzStore {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                ("klovante-fuzz-script-" + std::to_string(::getpid()));
+    std::shared_ptr<klv::Store> store;
+    FuzzStore() {
         std::filesystem::create_directories(dir);
-        return klv::Store::open(dir / "SYSTEM.DAT");
-    }();
-    return s;
+        store = klv::Store::open(dir / "SYSTEM.DAT");
+    }
+    ~FuzzStore() {
+        store.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+const std::shared_ptr<klv::Store>& store() {
+    static FuzzStore s;
+    return s.store;
 }
 
 // Back to empty roots for the next input: every key the script made goes.
