@@ -17,6 +17,7 @@
 #include "gui/widgets/RowVectorModel.h"
 #include "gui/widgets/SharedUndoLog.h"
 #include "gui/widgets/TextBridge.h"
+#include "gui/widgets/ToolBarItems.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -114,24 +115,11 @@ TOrphanSearch::TOrphanSearch(FrameHost& frame, QWidget* parent) : QWidget(parent
 TOrphanSearch::~TOrphanSearch() = default;
 
 QToolBar* TOrphanSearch::buildToolBar() {
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setIconSize(QSize(16, 16));
-    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    ToolBar1 = makeTextToolBar(this);
     const auto add = [this](ImageLists::ToolImage image, const QString& text, const char* name,
                             void (TOrphanSearch::*handler)()) {
-        QAction* a = ToolBar1->addAction(ImageLists::toolImage(image), text);
-        a->setObjectName(QString::fromLatin1(name));
-        a->setToolTip(text);
-        connect(a, &QAction::triggered, this,
-                [this, handler] { runGuarded(this, [&] { (this->*handler)(); }); });
-        return a;
-    };
-    // The checking pair's texts would push the bar's last buttons off a narrow window; their
-    // hints tell.
-    const auto iconOnly = [this](QAction* a) {
-        if (auto* button = ToolBar1->widgetForAction(a))
-            button->setProperty("toolButtonStyle", static_cast<int>(Qt::ToolButtonIconOnly));
+        return addToolButton(ToolBar1, image, text, name, this,
+                             [this, handler] { (this->*handler)(); });
     };
     using T = ImageLists::ToolImage;
     ToolButton1 =
@@ -141,8 +129,10 @@ QToolBar* TOrphanSearch::buildToolBar() {
                       &TOrphanSearch::ToolButton2Click);
     ToolButton3 = add(T::UncheckAll, QStringLiteral("すべて解除"), "ToolButton3",
                       &TOrphanSearch::ToolButton3Click);
-    iconOnly(ToolButton2);
-    iconOnly(ToolButton3);
+    // The checking pair's texts would push the bar's last buttons off a narrow window; their
+    // hints tell.
+    showIconOnly(ToolBar1, ToolButton2);
+    showIconOnly(ToolBar1, ToolButton3);
     ToolButton4 = add(T::Delete, QStringLiteral("チェックを入れたものをすべて削除"), "ToolButton4",
                       &TOrphanSearch::ToolButton4Click);
     ToolBar1->addSeparator();

@@ -8,6 +8,7 @@
 #include "gui/widgets/ImageLists.h"
 #include "gui/widgets/MenuItems.h"
 #include "gui/widgets/TextBridge.h"
+#include "gui/widgets/ToolBarItems.h"
 #include "gui/widgets/WaitCursor.h"
 
 #include <QAction>
@@ -93,18 +94,11 @@ void TRegStatus::run(FrameHost& frame, QWidget* parent) {
 }
 
 void TRegStatus::buildToolBar() {
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setIconSize(QSize(16, 16));
-    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    ToolBar1 = makeTextToolBar(this);
     const auto add = [this](ImageLists::ToolImage image, const QString& text, const char* name,
                             void (TRegStatus::*handler)()) {
-        QAction* a = ToolBar1->addAction(ImageLists::toolImage(image), text);
-        a->setObjectName(QString::fromLatin1(name));
-        a->setToolTip(text);
-        connect(a, &QAction::triggered, this,
-                [this, handler] { runGuarded(this, [&] { (this->*handler)(); }); });
-        return a;
+        return addToolButton(ToolBar1, image, text, name, this,
+                             [this, handler] { (this->*handler)(); });
     };
     using T = ImageLists::ToolImage;
     ToolButton1 = add(T::StatusBackup, QStringLiteral("選択しているレジストリをバックアップ"),

@@ -16,6 +16,7 @@
 #include "gui/widgets/MenuItems.h"
 #include "gui/widgets/RowVectorModel.h"
 #include "gui/widgets/TextBridge.h"
+#include "gui/widgets/ToolBarItems.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -122,21 +123,14 @@ TListDataViewer* TChangeTrack::viewer() const {
 }
 
 QToolBar* TChangeTrack::buildToolBar() {
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setIconSize(QSize(16, 16));
-    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    ToolBar1 = makeTextToolBar(this);
     const auto add = [this](ImageLists::ToolImage image, const QString& text, const char* name,
                             void (TChangeTrack::*handler)(), bool iconOnly = false) {
-        QAction* a = ToolBar1->addAction(ImageLists::toolImage(image), text);
-        a->setObjectName(QString::fromLatin1(name));
-        a->setToolTip(text);
-        connect(a, &QAction::triggered, this,
-                [this, handler] { runGuarded(this, [&] { (this->*handler)(); }); });
+        QAction* a = addToolButton(ToolBar1, image, text, name, this,
+                                   [this, handler] { (this->*handler)(); });
         // The checking pair would take half the bar's width as text; their hints tell.
         if (iconOnly)
-            if (auto* button = ToolBar1->widgetForAction(a))
-                button->setProperty("toolButtonStyle", static_cast<int>(Qt::ToolButtonIconOnly));
+            showIconOnly(ToolBar1, a);
         return a;
     };
     using T = ImageLists::ToolImage;
