@@ -29,6 +29,8 @@ constexpr char kFileSection[] = "REG_FILE";
 constexpr char kCleanSection[] = "REG_CLEAN";
 constexpr std::size_t kCopyChunk = 1 << 20;
 
+std::function<void()> g_snapshotHook;
+
 std::string reasonOf(int err) {
     return systemErrorText(err);
 }
@@ -102,44 +104,115 @@ private:
     fs::path path_;
 };
 
+// Makes the rename durable; a folder that cannot be synced leaves the file in place anyway.
+void syncFolder(const fs::path& target) {
+    Fd dir(::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0)
+        ::fsync(dir.get());
+}
+
 void syncFile(const fs::path& file, const fs::path& target) {
     Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0 || ::fsync(fd.get()) != 0)
         throw FileWriteError(target, reasonOf(errno));
 }
 
-// One read transaction over the whole copy, so the snapshot holds every change committed before
-// it began and none after; writers in other processes go on meanwhile (WAL).
+// The whole of one open file into another, in the kernel where the file systems allow it.
+void copyContents(int in, int out, const fs::path& source, const fs::path& target) {
+    bool inKernel = true;
+    std::string buf;
+    for (;;) {
+        if (inKernel) {
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kCopyChunk * 1024, 0);
+            if (n > 0)
+                continue;
+            if (n == 0)
+                return;
+            if (errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
+                throw FileWriteError(target, reasonOf(errno));
+            inKernel = false; // offsets are where the kernel left them
+            buf.resize(kCopyChunk);
+        }
+        const ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n == 0)
+            return;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileReadError(source, reasonOf(errno));
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                throw FileWriteError(target, reasonOf(w < 0 ? errno : ENOSPC));
+            done += w;
+        }
+    }
+}
+
+void copyInto(const fs::path& source, const fs::path& copy, const fs::path& target) {
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        throw FileReadError(source, reasonOf(errno));
+    Fd out(::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (out.get() < 0)
+        throw FileWriteError(target, reasonOf(errno));
+    copyContents(in.get(), out.get(), source, target);
+}
+
+std::string journalMode(sqlite3* db, const fs::path& target) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &st, nullptr) != SQLITE_OK)
+        throw FileWriteError(target, sqlite3_errmsg(db));
+    std::string mode;
+    if (sqlite3_step(st) == SQLITE_ROW)
+        if (const auto* text = sqlite3_column_text(st, 0))
+            mode = reinterpret_cast<const char*>(text);
+    sqlite3_finalize(st);
+    return mode;
+}
+
+// The files are copied as they lie while a read transaction pins one committed state, so
+// writers in other processes go on meanwhile and the copy costs little more than cp. In
+// rollback mode the reader's lock keeps every writer from changing the file. In WAL mode no
+// checkpoint writes a page of the log beyond the reader's mark into the file, and the log is
+// not restarted while the reader uses it: every page of the file that may change under the copy
+// is also in the copied log, whose recovery (checksummed frames, up to the last whole commit)
+// gives that state or a later committed one. Folding the log into the copy leaves one file.
 void snapshotDatabase(const fs::path& source, const fs::path& target) {
     TempBeside temp(target);
+    const fs::path tempLog = temp.path().string() + "-wal";
     {
         Db src = openDb(source, SQLITE_OPEN_READONLY, target);
-        Db dst = openDb(temp.path(), SQLITE_OPEN_READWRITE, target);
-        // The copy is synced once at the end; journalling a fresh file buys nothing.
-        exec(dst.get(), "PRAGMA synchronous=OFF", target);
-        exec(dst.get(), "PRAGMA journal_mode=OFF", target);
-        exec(dst.get(), "PRAGMA locking_mode=EXCLUSIVE", target);
-        // Pages are read straight from the mapping instead of one read call each.
-        exec(src.get(), "PRAGMA mmap_size=4294967296", target);
-        sqlite3_backup* b = sqlite3_backup_init(dst.get(), "main", src.get(), "main");
-        if (!b)
-            throw FileWriteError(target, sqlite3_errmsg(dst.get()));
-        int rc;
-        do {
-            rc = sqlite3_backup_step(b, -1);
-            if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
-                sqlite3_sleep(20);
-        } while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED);
-        sqlite3_backup_finish(b);
-        if (rc != SQLITE_DONE)
-            throw FileWriteError(target, sqlite3_errstr(rc));
+        exec(src.get(), "BEGIN", target);
+        exec(src.get(), "SELECT count(*) FROM sqlite_master", target);
+        const bool wal = journalMode(src.get(), target) == "wal";
+        copyInto(source, temp.path(), target);
+        if (g_snapshotHook)
+            g_snapshotHook();
+        const fs::path log = source.string() + "-wal";
+        if (wal && fs::exists(log))
+            copyInto(log, tempLog, target);
+        exec(src.get(), "COMMIT", target);
+    }
+    {
+        Db copy = openDb(temp.path(), SQLITE_OPEN_READWRITE, target);
+        // The copy is synced once at the end.
+        exec(copy.get(), "PRAGMA synchronous=OFF", target);
         // The copy stands alone: no log file beside it.
-        exec(dst.get(), "PRAGMA journal_mode=DELETE", target);
+        exec(copy.get(), "PRAGMA journal_mode=DELETE", target);
+        if (journalMode(copy.get(), target) != "delete")
+            throw FileWriteError(target, sqlite3_errstr(SQLITE_BUSY));
     }
     syncFile(temp.path(), target);
     if (::rename(temp.path().c_str(), target.c_str()) != 0)
         throw FileWriteError(target, reasonOf(errno));
     temp.release();
+    syncFolder(target);
 }
 
 void copyPlain(const fs::path& source, const fs::path& target) {
@@ -337,6 +410,10 @@ void copyForBackup(const fs::path& source, const fs::path& target) {
     if (::stat(target.c_str(), &copied) != 0 ||
         ::chmod(target.c_str(), (copied.st_mode & 07777) | S_IWUSR) != 0)
         throw FileWriteError(target, reasonOf(errno));
+}
+
+void setSnapshotHookForTesting(std::function<void()> hook) {
+    g_snapshotHook = std::move(hook);
 }
 
 bool backupFiles(const std::vector<BackupItem>& items, const fs::path& backupFolder,

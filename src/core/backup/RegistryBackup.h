@@ -103,6 +103,11 @@ std::string databaseIntegrity(const std::filesystem::path& file);
 // failure, leaving any previous copy as it was.
 void copyForBackup(const std::filesystem::path& source, const std::filesystem::path& target);
 
+// Test seam, process-wide: called while a database snapshot holds its read transaction, after
+// the database file is copied and before its log is, so a test can commit and checkpoint there.
+// An empty function turns it off.
+void setSnapshotHookForTesting(std::function<void()> hook);
+
 struct BackupItem {
     std::string name;
     std::string folder;

@@ -10,6 +10,7 @@
 #include "support/WriteFailure.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <csignal>
@@ -233,10 +234,11 @@ TEST_F(BackupTest, LiveStoreIsCopiedAsAConsistentSnapshotWhileAnotherProcessWrit
     ASSERT_GE(writer.committed(), 3);
     const int before = writer.committed();
 
+    // Many rounds, so that some copies run while the writer checkpoints its log into the file.
     const fs::path target = folders.root() / "BACKUP";
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 12; ++round) {
         ASSERT_TRUE(backupFiles({{"SYSTEM.DAT", ""}}, target, folders.windir(), [](auto&) {}));
-        ASSERT_EQ(databaseIntegrity(target / "SYSTEM.DAT"), "ok");
+        ASSERT_EQ(databaseIntegrity(target / "SYSTEM.DAT"), "ok") << "round " << round;
     }
     // The copy stands alone: no log beside it, and its header asks for none (bytes 18 and 19).
     EXPECT_FALSE(fs::exists(target / "SYSTEM.DAT-wal"));
@@ -253,6 +255,60 @@ TEST_F(BackupTest, LiveStoreIsCopiedAsAConsistentSnapshotWhileAnotherProcessWrit
         ASSERT_TRUE(reg.OpenKey("\\Bulk\\" + t, false));
         std::vector<std::string> keys;
         reg.ListSubKeys(keys);
-        EXPECT_EQ(keys.size(), 50u) << t;
+        ASSERT_EQ(keys.size(), 50u) << t;
+        ASSERT_TRUE(reg.OpenKey("\\Bulk\\" + t + "\\" + keys.back(), false));
+        EXPECT_EQ("T" + reg.ReadText("t"), t);
     }
+}
+
+TEST_F(BackupTest, SnapshotKeepsWhatTheLogHoldsWhenACheckpointRunsDuringTheCopy) {
+    auto store = Store::open(folders.storeFile());
+    TRegistry reg(store);
+    ASSERT_TRUE(reg.OpenKey("\\Before", true));
+    reg.WriteString("v", "committed before the backup");
+    ASSERT_GT(fs::file_size(folders.storeFile().string() + "-wal"), 0u);
+
+    // Between the copies of the file and of its log, another writer commits and tries to fold
+    // the whole log into the file and empty it.
+    struct HookReset {
+        ~HookReset() { setSnapshotHookForTesting({}); }
+    } reset;
+    setSnapshotHookForTesting([&] {
+        TRegistry during(store);
+        ASSERT_TRUE(during.OpenKey("\\During", true));
+        during.WriteString("v", "committed during the backup");
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(folders.storeFile().c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    });
+    const fs::path target = folders.root() / "BACKUP";
+    ASSERT_TRUE(backupFiles({{"SYSTEM.DAT", ""}}, target, folders.windir(), [](auto&) {}));
+    EXPECT_EQ(databaseIntegrity(target / "SYSTEM.DAT"), "ok");
+    TRegistry copy(Store::open(target / "SYSTEM.DAT"));
+    ASSERT_TRUE(copy.OpenKey("\\Before", false));
+    EXPECT_EQ(copy.ReadText("v"), "committed before the backup");
+}
+
+TEST_F(BackupTest, DatabaseInRollbackModeIsCopiedWhole) {
+    const fs::path source = folders.windir() / "OTHER.DAT";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(source.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode=DELETE; CREATE TABLE t(v);"
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                           "WHERE i < 5000) INSERT INTO t SELECT randomblob(200) FROM n;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    // Held open with a read transaction, as another program reading it would.
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN; SELECT count(*) FROM t;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const fs::path target = folders.root() / "BACKUP";
+    ASSERT_TRUE(backupFiles({{"OTHER.DAT", ""}}, target, folders.windir(), [](auto&) {}));
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(readAll(target / "OTHER.DAT"), readAll(source));
+    EXPECT_EQ(databaseIntegrity(target / "OTHER.DAT"), "ok");
+    EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1)
+        << "a temporary file was left behind";
 }
