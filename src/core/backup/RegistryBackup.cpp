@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -74,26 +75,38 @@ void exec(sqlite3* db, const char* sql, const fs::path& target) {
         throw FileWriteError(target, sqlite3_errmsg(db));
 }
 
-// A temporary name beside the target that nothing else uses; removed unless released.
+// The files SQLite may keep beside a database.
+constexpr const char* kDatabaseSidecars[] = {"-journal", "-wal", "-shm"};
+
+std::string tempPrefix(const fs::path& target) {
+    return "." + target.filename().string() + ".backup-";
+}
+
+void removeWithSidecars(const fs::path& file) {
+    std::error_code ec;
+    fs::remove(file, ec);
+    for (const char* sidecar : kDatabaseSidecars)
+        fs::remove(file.string() + sidecar, ec);
+}
+
+// A temporary name beside the target that nothing else uses; removed unless released. It is
+// locked (flock) while in use, so that the next backup can tell the copy of a backup that was
+// killed half way from one that is running.
 class TempBeside {
 public:
     explicit TempBeside(const fs::path& target) {
-        std::string pattern =
-            (target.parent_path() / ("." + target.filename().string())).string() + ".backup-XXXXXX";
+        std::string pattern = (target.parent_path() / tempPrefix(target)).string() + "XXXXXX";
         const int fd = ::mkstemp(pattern.data());
         if (fd < 0)
             throw FileWriteError(target, reasonOf(errno));
-        ::close(fd);
+        lock_ = fd;
+        ::flock(fd, LOCK_EX | LOCK_NB);
         path_ = pattern;
     }
     ~TempBeside() {
-        if (!path_.empty()) {
-            std::error_code ec;
-            fs::remove(path_, ec);
-            fs::remove(path_.string() + "-journal", ec);
-            fs::remove(path_.string() + "-wal", ec);
-            fs::remove(path_.string() + "-shm", ec);
-        }
+        if (!path_.empty())
+            removeWithSidecars(path_);
+        ::close(lock_);
     }
     TempBeside(const TempBeside&) = delete;
     TempBeside& operator=(const TempBeside&) = delete;
@@ -102,7 +115,35 @@ public:
 
 private:
     fs::path path_;
+    int lock_ = -1;
 };
+
+// Removes what backups killed half way left beside the target: temporary copies that no
+// running backup holds locked, and their SQLite files.
+void removeAbandonedTemps(const fs::path& target) {
+    const std::string prefix = tempPrefix(target);
+    constexpr std::size_t kUnique = 6; // the characters mkstemp fills in
+    std::vector<fs::path> abandoned;
+    std::error_code ec;
+    for (fs::directory_iterator it(target.parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() < prefix.size() + kUnique || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const fs::path base = target.parent_path() / name.substr(0, prefix.size() + kUnique);
+        if (name.size() > prefix.size() + kUnique) {
+            std::error_code missing;
+            if (!fs::exists(base, missing))
+                abandoned.push_back(it->path()); // a sidecar whose copy is gone
+            continue;
+        }
+        Fd fd(::open(base.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
+            abandoned.push_back(base);
+    }
+    for (const fs::path& file : abandoned)
+        removeWithSidecars(file);
+}
 
 // Makes the rename durable; a folder that cannot be synced leaves the file in place anyway.
 void syncFolder(const fs::path& target) {
@@ -184,6 +225,7 @@ std::string journalMode(sqlite3* db, const fs::path& target) {
 // is also in the copied log, whose recovery (checksummed frames, up to the last whole commit)
 // gives that state or a later committed one. Folding the log into the copy leaves one file.
 void snapshotDatabase(const fs::path& source, const fs::path& target) {
+    removeAbandonedTemps(target);
     TempBeside temp(target);
     const fs::path tempLog = temp.path().string() + "-wal";
     {

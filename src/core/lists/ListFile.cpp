@@ -4,6 +4,7 @@
 #include "core/platform/Encoding.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace klv {
 namespace {
@@ -124,8 +125,44 @@ std::vector<ListRow> loadListFile(const std::filesystem::path& file) {
     return decodeListFile(*bytes);
 }
 
+namespace {
+
+// A file in the list's place that is no whole list file (cut short, another program's file, or
+// one that cannot be read) holds what the list could not load: it is kept beside the new list
+// as "<name>.BAD" ("<name>.BAD2", ... when taken) rather than written over.
+void keepRefusedFile(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec)))
+        return;
+    try {
+        const std::optional<std::string> bytes = readFileBytes(file);
+        if (!bytes || bytes->empty())
+            return; // nothing in it to lose
+        decodeListFile(*bytes);
+        return;
+    } catch (const ListFileError&) {
+    } catch (const FileError&) {
+    }
+    for (int n = 1; n < 1000; ++n) {
+        std::filesystem::path kept = file;
+        kept += n == 1 ? ".BAD" : ".BAD" + std::to_string(n);
+        if (std::filesystem::exists(std::filesystem::symlink_status(kept, ec)))
+            continue;
+        std::filesystem::rename(file, kept, ec);
+        if (!ec)
+            return;
+        break;
+    }
+    throw ListFileError(ListFileError::Kind::Io,
+                        sj("ファイル ") + pathForMessage(file) +
+                            sj(" はリストとして読めないため、書き換えずに残しました"));
+}
+
+} // namespace
+
 void saveListFile(const std::filesystem::path& file, const std::vector<ListRow>& rows) {
     const std::string bytes = encodeListFile(rows);
+    keepRefusedFile(file);
     try {
         writeFileAtomically(file, bytes);
     } catch (const FileError& e) {

@@ -49,7 +49,9 @@ std::vector<ListRow> decodeListFile(std::string_view bytes);
 
 // Reads a list file; throws ListFileError and never returns part of a list.
 std::vector<ListRow> loadListFile(const std::filesystem::path& file);
-// Replaces a list file atomically; on any failure the old file stays as it was.
+// Replaces a list file atomically; on any failure the old file stays as it was. A file in its
+// place that is no whole list file (one that loading refused) is first renamed "<name>.BAD",
+// so that what the list could not load is not lost.
 void saveListFile(const std::filesystem::path& file, const std::vector<ListRow>& rows);
 
 } // namespace klv

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <random>
+#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -47,7 +49,8 @@ private:
     int fd_;
 };
 
-// Removes the temporary file unless the rename took it over.
+// Removes the temporary file unless the rename took it over. Without a path it has no name
+// yet (O_TMPFILE): a process killed before the commit then leaves nothing behind.
 class TempFile {
 public:
     TempFile(fs::path path, int fd) : path_(std::move(path)), fd_(fd) {}
@@ -58,6 +61,7 @@ public:
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     const fs::path& path() const { return path_; }
+    void named(fs::path path) { path_ = std::move(path); }
     UniqueFd& fd() { return fd_; }
     void release() { path_.clear(); }
 
@@ -77,16 +81,39 @@ fs::path resolveTarget(const fs::path& path) {
     return path;
 }
 
-TempFile createTempBeside(const fs::path& target) {
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+fs::path folderOf(const fs::path& target) {
+    return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
+
+// Hidden, and named after the target so that a leftover from a power cut is recognisable.
+fs::path tempName(const fs::path& target) {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
+    return folderOf(target) /
+           ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()) + "-" +
+            std::to_string(random()) + "-" + std::to_string(counter++));
+}
+
+TempFile createTempBeside(const fs::path& target) {
+    // Named as tempName() names them: "." + target + ".tmp" + pid + "-" + random + "-" + count.
+    static const std::regex ours(R"(\..*\.tmp(\d+)-\d+-\d+)");
+    removeAbandonedTemporaries(folderOf(target), ours);
+    // A file without a name until the commit, where the file system has them (the name is
+    // given through /proc).
+    static const bool canName = [] {
+        std::error_code ec;
+        return fs::is_directory("/proc/self/fd", ec);
+    }();
+    if (canName) {
+        const int nameless =
+            ::open(folderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (nameless >= 0)
+            return TempFile({}, nameless);
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            throw FileWriteError(target, systemReason(errno));
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        // Hidden, and named after the target so that a leftover from a power cut is recognisable.
-        const std::string name = "." + target.filename().string() + ".tmp" +
-                                 std::to_string(::getpid()) + "-" + std::to_string(random()) + "-" +
-                                 std::to_string(counter++);
-        const fs::path temp = folder / name;
+        const fs::path temp = tempName(target);
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0)
             return TempFile(temp, fd);
@@ -94,6 +121,23 @@ TempFile createTempBeside(const fs::path& target) {
             throw FileWriteError(target, systemReason(errno));
     }
     throw FileWriteError(target, systemReason(EEXIST));
+}
+
+// Gives a nameless temporary file its name beside the target, for the rename.
+void nameTemp(TempFile& temp, const fs::path& target, const fs::path& shown) {
+    if (!temp.path().empty())
+        return;
+    const std::string self = "/proc/self/fd/" + std::to_string(temp.fd().get());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path name = tempName(target);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            temp.named(name);
+            return;
+        }
+        if (errno != EEXIST)
+            throw FileWriteError(shown, systemReason(errno));
+    }
+    throw FileWriteError(shown, systemReason(EEXIST));
 }
 
 // `before`: bytes already written to the file by earlier calls (the injected failure counts
@@ -122,8 +166,7 @@ void writeAll(int fd, std::string_view bytes, const fs::path& target, std::size_
 // Makes the rename itself durable. Some file systems cannot sync a folder; the file is already
 // in place then, so this is best effort.
 void syncFolder(const fs::path& target) {
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
         ::fsync(dir.get());
 }
@@ -144,6 +187,20 @@ FileReadError::FileReadError(const fs::path& path, std::string reason)
 
 std::string pathForMessage(const fs::path& path) {
     return tryUtf8ToCp932(path.native()).value_or(path.native());
+}
+
+void removeAbandonedTemporaries(const fs::path& folder, const std::regex& names) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::smatch m;
+        if (name.empty() || name.front() != '.' || !std::regex_match(name, m, names) ||
+            m.size() < 2 || m[1].length() == 0 || m[1].length() > 9)
+            continue;
+        const auto writer = static_cast<pid_t>(std::stol(m[1].str()));
+        if (writer != ::getpid() && ::kill(writer, 0) != 0 && errno == ESRCH)
+            ::unlink(it->path().c_str());
+    }
 }
 
 struct AtomicFileWriter::Impl {
@@ -173,6 +230,7 @@ void AtomicFileWriter::commit() {
     const int fd = d_->temp.fd().get();
     if (::fsync(fd) != 0)
         throw FileWriteError(d_->path, systemReason(errno));
+    nameTemp(d_->temp, d_->target, d_->path);
     if (const int err = d_->temp.fd().close())
         throw FileWriteError(d_->path, systemReason(err));
     if (::rename(d_->temp.path().c_str(), d_->target.c_str()) != 0)

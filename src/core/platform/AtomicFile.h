@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -40,7 +41,10 @@ public:
 // Writes bytes to a temporary file in the target's folder, flushes it to the device and
 // renames it over the target (a symbolic link is followed, so the link survives). An existing
 // target keeps its permission bits; a new one gets 0666 less the umask. On any failure the
-// temporary file is removed, the old file is left as it was, and FileWriteError is thrown.
+// temporary file is removed, the old file is left as it was, and FileWriteError is thrown. The
+// temporary file has no name until the commit where the file system allows it, so that a
+// process killed while writing leaves nothing behind (and what one leaves otherwise, the next
+// write removes).
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // The same for a file written piece by piece: the bytes go to a temporary file beside the
@@ -59,6 +63,11 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d_;
 };
+
+// Removes the hidden temporary files in `folder` whose whole names match `names` (its first
+// group the writer's process id) and whose writers are gone: what processes killed while they
+// wrote left behind. Files of writers that still run stay. Every atomic write does this first.
+void removeAbandonedTemporaries(const std::filesystem::path& folder, const std::regex& names);
 
 // The whole file; nullopt when it does not exist. Throws FileReadError when it exists but
 // cannot be read (no permission, a folder, an I/O error).

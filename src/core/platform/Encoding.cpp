@@ -91,12 +91,16 @@ std::optional<std::string> convert(Codec codec, std::string_view in, OnError&& o
         }
         if (err != EILSEQ && err != EINVAL)
             throw EncodingError(std::string("iconv failed: ") + std::strerror(err));
-        out.resize(used);
-        const std::size_t skip = onError(std::string_view(src, srcLeft), out);
+        std::string standIn;
+        const std::size_t skip = onError(std::string_view(src, srcLeft), standIn);
         if (skip == 0)
             return std::nullopt;
-        used = out.size();
-        out.resize(used + srcLeft * 2 + 16);
+        // The stand-in goes where the output stopped. The buffer only ever doubles: making
+        // room for the whole rest at every bad byte cost quadratic time on a damaged file.
+        while (out.size() - used < standIn.size() + 16)
+            out.resize(out.size() * 2);
+        out.replace(used, standIn.size(), standIn);
+        used += standIn.size();
         src += skip;
         srcLeft -= skip;
     }
@@ -220,6 +224,23 @@ std::optional<std::string_view> utf8FileText(std::string_view bytes) {
     const bool multiByte = std::any_of(
         bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     if (multiByte && isValidUtf8(bytes))
+        return bytes;
+    // A UTF-8 file cut short inside its last character (a copy that stopped, a full disk) is
+    // still UTF-8, when what comes before holds a multi-byte character: read as CP932, all of
+    // its text would turn into other characters. The cut character reads as U+FFFD.
+    std::size_t lead = bytes.size();
+    while (lead > 0 && bytes.size() - lead < 3 &&
+           (static_cast<unsigned char>(bytes[lead - 1]) & 0xC0) == 0x80)
+        --lead;
+    if (lead == 0)
+        return std::nullopt;
+    --lead;
+    const auto c = static_cast<unsigned char>(bytes[lead]);
+    const std::size_t need = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+    const std::string_view before = bytes.substr(0, lead);
+    if (need > bytes.size() - lead && c <= 0xF4 && isValidUtf8(before) &&
+        std::any_of(before.begin(), before.end(),
+                    [](char b) { return static_cast<unsigned char>(b) >= 0x80; }))
         return bytes;
     return std::nullopt;
 }

@@ -42,8 +42,8 @@ std::optional<std::string> tryUtf16ToCp932(std::string_view utf16le);
 bool isValidUtf8(std::string_view text);
 
 // A text file a Linux editor saved in UTF-8: the bytes after a UTF-8 mark, or all of them when
-// they are valid UTF-8 holding multi-byte characters; nullopt for any other file (read as
-// CP932).
+// they are valid UTF-8 holding multi-byte characters (the last one may be cut short); nullopt
+// for any other file (read as CP932).
 std::optional<std::string_view> utf8FileText(std::string_view bytes);
 
 // Throwing forms (EncodingError names the offending text).

@@ -177,16 +177,22 @@ std::vector<std::string> readExportList(const fs::path& file) {
     std::vector<std::string> keys;
     const std::vector<std::string> lines = splitRegLines(*bytes, RegFileForm::Regedit4);
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string& line = lines[i];
+        std::string_view line = lines[i];
+        // Stray CRs before the line end (a last line without LF, a file converted twice)
+        // end the line too; a CR inside it names no key and could not be saved again.
+        while (line.ends_with('\r'))
+            line.remove_suffix(1);
         const std::string where =
             named("エクスポートリスト ", file, " の ") + std::to_string(i + 1) + sj(" 行目");
         if (line.size() > kMaxExportListLine)
             throw ExportListError(where + sj("が長すぎます。キーのパスとして読めません。"));
-        if (line.find('\0') != std::string::npos || !tryCp932ToUtf8(line))
+        if (line.find('\r') != std::string_view::npos)
+            throw ExportListError(where + sj("に改行文字があります。キーのパスとして読めません。"));
+        if (line.find('\0') != std::string_view::npos || !tryCp932ToUtf8(line))
             throw ExportListError(where + sj("に CP932 として読めない文字があります。"));
         // A blank line names no key; kept, it would export the whole registry.
         if (!line.empty())
-            keys.push_back(line);
+            keys.emplace_back(line);
     }
     return keys;
 }

@@ -67,10 +67,11 @@ std::string regFileBytes(const RegFileLines& text);
 void saveMergedExport(const RegFileLines& text, const std::filesystem::path& target,
                       const std::filesystem::path& programFolder);
 
-// Export list files: CP932 text, one key path text per line, CR LF. Reading accepts LF too and
-// skips empty lines (they name no key); lines are kept as they are otherwise. A line
-// that is not CP932, holds a NUL, or is longer than any key path can be is an ExportListError
-// naming the file and the line; a missing or unreadable file is one too.
+// Export list files: CP932 text, one key path text per line, CR LF. Reading accepts LF too,
+// takes CRs right before a line end as part of it, and skips empty lines (they name no key);
+// lines are kept as they are otherwise. A line that is not CP932, holds a NUL or a CR, or is
+// longer than any key path can be is an ExportListError naming the file and the line; a
+// missing or unreadable file is one too.
 inline constexpr std::size_t kMaxExportListLine =
     sizeof("HKEY_CURRENT_CONFIG") + static_cast<std::size_t>(kMaxKeyDepth) * (kMaxKeyNameBytes + 1);
 std::vector<std::string> readExportList(const std::filesystem::path& file);

@@ -14,6 +14,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace klv {
@@ -248,32 +249,78 @@ std::vector<RegExporter::Part> RegExporter::plan(const Part* start) {
     return parts;
 }
 
+namespace {
+
+// Starts the read snapshot of a connection now, with nothing cached from before it.
+void pinSnapshot(Store& s, std::vector<std::unique_ptr<Store::ReadSnapshot>>& snapshots) {
+    snapshots.push_back(std::make_unique<Store::ReadSnapshot>(s));
+    s.dropCache();
+    s.key(Store::rootId(0)); // the first read opens the snapshot
+}
+
+} // namespace
+
+RegExporter::Readers RegExporter::openReaders() {
+    Readers r;
+    const int wanted =
+        options_.threads > 0
+            ? options_.threads
+            : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+    for (int t = 1; t < wanted; ++t) {
+        try {
+            r.helpers.push_back(Store::open(store_.file(), Store::Options{false, false}));
+        } catch (const std::exception&) {
+            break; // one thread fewer
+        }
+    }
+    // The connections take their snapshots while the write lock keeps other processes from
+    // committing in between; without it they could each see another commit, and the file
+    // would show part of another process's change.
+    std::shared_ptr<Store> lock;
+    std::optional<Store::Transaction> pause;
+    if (!r.helpers.empty()) {
+        try {
+            lock = Store::open(store_.file(), Store::Options{false, false});
+            pause.emplace(*lock);
+        } catch (const std::exception&) {
+            r.helpers.clear();
+        }
+    }
+    pinSnapshot(store_, r.snapshots);
+    for (const std::shared_ptr<Store>& h : r.helpers)
+        pinSnapshot(*h, r.snapshots);
+    return r; // the pause ends here: other processes commit again
+}
+
+std::vector<RegExporter::Part> RegExporter::planFor(std::string_view keyPath) {
+    if (keyPath.empty())
+        return plan(nullptr);
+    const Part start = resolve(keyPath);
+    return plan(&start);
+}
+
 ExportReport RegExporter::exportToFile(const std::filesystem::path& file,
                                        std::string_view keyPath) {
+    Readers readers = openReaders();
     // A missing key leaves no file behind.
-    const std::vector<Part> parts = keyPath.empty() ? plan(nullptr) : [&] {
-        const Part start = resolve(keyPath);
-        return plan(&start);
-    }();
+    const std::vector<Part> parts = planFor(keyPath);
     RegOutputFile out(file);
-    ExportReport r = run(parts, [&](std::string_view bytes) { out.write(bytes); });
+    ExportReport r = run(parts, readers, [&](std::string_view bytes) { out.write(bytes); });
     out.commit();
     return r;
 }
 
 ExportReport RegExporter::exportTo(const RegFileWriter::Flush& flush, std::string_view keyPath) {
-    if (keyPath.empty())
-        return run(plan(nullptr), flush);
-    const Part start = resolve(keyPath);
-    return run(plan(&start), flush);
+    Readers readers = openReaders();
+    const std::vector<Part> parts = planFor(keyPath);
+    return run(parts, readers, flush);
 }
 
-ExportReport RegExporter::run(const std::vector<Part>& parts, const RegFileWriter::Flush& flush) {
+ExportReport RegExporter::run(const std::vector<Part>& parts, Readers& readers,
+                              const RegFileWriter::Flush& flush) {
     const auto trees =
         std::count_if(parts.begin(), parts.end(), [](const Part& p) { return p.wholeTree; });
-    int threads = options_.threads > 0
-                      ? options_.threads
-                      : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 2u));
+    int threads = 1 + static_cast<int>(readers.helpers.size());
     if (trees < 2)
         threads = 1;
 
@@ -322,12 +369,10 @@ ExportReport RegExporter::run(const std::vector<Part>& parts, const RegFileWrite
         out.finish(0);
     }
     {
-        std::vector<std::shared_ptr<Store>> connections; // outlive the threads that use them
-        std::vector<std::jthread> helpers;               // joined on every way out
+        std::vector<std::jthread> helpers; // joined on every way out
         for (int t = 1; t < threads; ++t) {
             try {
-                connections.push_back(Store::open(store_.file(), Store::Options{false, false}));
-                Store& s = *connections.back();
+                Store& s = *readers.helpers[static_cast<std::size_t>(t - 1)];
                 helpers.emplace_back([&work, &s] { work(s, false); });
             } catch (const std::exception&) {
                 break; // one thread fewer

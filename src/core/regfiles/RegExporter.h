@@ -2,7 +2,8 @@
 // Exports the whole registry (every root of the platform family) or one key with its whole
 // tree into a registry file, reading the store directly. Keys that cannot be opened are left
 // out, as a walk leaves them out; names and data that the chosen form cannot hold are listed
-// in the report.
+// in the report. The file shows the registry as one commit left it, however other processes
+// write meanwhile.
 #include "core/regfiles/RegFileForm.h"
 #include "core/regfiles/RegFileWriter.h"
 #include "core/registry/Store.h"
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,9 +60,19 @@ public:
     };
 
 private:
+    // The connections an export reads through, each on a read snapshot of one and the same
+    // commit.
+    struct Readers {
+        std::vector<std::shared_ptr<Store>> helpers;
+        std::vector<std::unique_ptr<Store::ReadSnapshot>> snapshots; // end before their stores
+    };
+
+    Readers openReaders();
     Part resolve(std::string_view keyPath);
     std::vector<Part> plan(const Part* start);
-    ExportReport run(const std::vector<Part>& parts, const RegFileWriter::Flush& flush);
+    std::vector<Part> planFor(std::string_view keyPath);
+    ExportReport run(const std::vector<Part>& parts, Readers& readers,
+                     const RegFileWriter::Flush& flush);
 
     Store& store_;
     ExportOptions options_;

@@ -35,11 +35,14 @@ bool canonicalWideText(std::string_view d) {
 
 // A CP932 text can stand between quotes when reading it back gives the same characters: a
 // lone lead byte must not be followed by a character that is written escaped, or the reader
-// would pair it with the escaping backslash.
+// would pair it with the escaping backslash, nor end the text, or it would pair with the
+// closing quote.
 bool quotable(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const std::size_t len = Cp932Table::charLength(s, i);
-        if (len == 1 && Cp932Table::isLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) {
+        if (len == 1 && Cp932Table::isLead(static_cast<unsigned char>(s[i]))) {
+            if (i + 1 == s.size())
+                return false;
             const char next = s[i + 1];
             if (next == '"' || next == '\r' || next == '\n')
                 return false;

@@ -1,5 +1,6 @@
 #include "core/regfiles/RegOutputFile.h"
 
+#include "core/platform/AtomicFile.h"
 #include "core/platform/Encoding.h"
 #include "core/regfiles/RegFileError.h"
 
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <regex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +50,9 @@ std::filesystem::path RegOutputFile::tempName() const {
 }
 
 RegOutputFile::RegOutputFile(const std::filesystem::path& target) : target_(followLinks(target)) {
+    // Named as tempName() names them: "." + target + ".klovreg-" + pid + "-" + count + ".tmp".
+    static const std::regex ours(R"(\..*\.klovreg-(\d+)-\d+\.tmp)");
+    removeAbandonedTemporaries(folderOf(target_), ours);
     // A file without a name first: a process killed meanwhile leaves nothing behind.
     fd_ = ::open(folderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {

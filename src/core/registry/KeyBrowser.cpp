@@ -2,6 +2,7 @@
 
 #include "core/platform/Encoding.h"
 #include "core/platform/TimeText.h"
+#include "core/registry/RegistryError.h"
 
 #include <algorithm>
 
@@ -88,6 +89,26 @@ ValueListing listValuesForList(TRegistry& reg, RootHandle root, std::string_view
 std::string keyStatusText(const KeyInfo& info) {
     return sj("サブキーの数 : ") + std::to_string(info.subKeys) + "   " + sj("値の数 : ") +
            std::to_string(info.values) + sj("   最終書込日時 : ") + fileTimeText(info.lastWrite);
+}
+
+bool keyExists(TRegistry& reg, RootHandle root, std::string_view subPath) {
+    const std::optional<int> index = rootIndexByHandle(root);
+    if (!index)
+        return false;
+    Store& store = reg.store();
+    try {
+        store.refresh();
+        KeyId id = Store::rootId(*index);
+        for (const std::string& part : navigationComponents(subPath)) {
+            const std::optional<KeyId> child = store.child(id, part);
+            if (!child)
+                return false;
+            id = *child;
+        }
+        return store.key(id) != nullptr;
+    } catch (const StoreError&) {
+        return true; // a damaged file: nothing is known to be gone
+    }
 }
 
 std::vector<std::string> navigationComponents(std::string_view text) {

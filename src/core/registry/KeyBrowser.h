@@ -39,6 +39,10 @@ ValueListing listValuesForList(TRegistry& reg, RootHandle root, std::string_view
 // "サブキーの数 : 3   値の数 : 2   最終書込日時 : 2026/12/08 10:00:00" (time as stored, UTC).
 std::string keyStatusText(const KeyInfo& info);
 
+// Whether the key (`subPath` below `root`) is there at all, whatever its access: a key that
+// cannot be opened is either closed to this user or gone (deleted by another program).
+bool keyExists(TRegistry& reg, RootHandle root, std::string_view subPath);
+
 // The components of a key path text for navigation; empty components are dropped, and the
 // trail byte 0x5C of a double-byte character is not a separator.
 std::vector<std::string> navigationComponents(std::string_view keyPathText);

@@ -95,6 +95,8 @@ std::string foldName(const StoredName& n) {
         throw StoreError(sj("レジストリファイルが壊れています"), detail);
     case SQLITE_CANTOPEN:
         throw StoreError(sj("レジストリファイルを開けません"), detail);
+    case SQLITE_TOOBIG: // past the most one field of the file holds (about 1 GB)
+        throw StoreError(sj("値のデータが大きすぎます"), detail);
     default:
         throw StoreError(sj("レジストリファイルの操作に失敗しました"), detail);
     }
@@ -764,6 +766,10 @@ std::shared_ptr<Store> Store::open(const std::filesystem::path& file, Options op
             sqlite3_step(st) == SQLITE_ROW)
             v = sqlite3_column_int(st, 0);
         sqlite3_finalize(st);
+        if (v > kStoreSchemaVersion)
+            throw StoreError(
+                sj("このレジストリファイルは新しい版のプログラムで作られたため開けません"),
+                "schema version " + std::to_string(v));
         if (v != kStoreSchemaVersion)
             throw StoreError(sj("レジストリファイルを開けません"),
                              "read-only file with schema version " + std::to_string(v));

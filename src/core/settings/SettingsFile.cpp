@@ -130,7 +130,7 @@ std::string foldedName(std::string_view name) {
 
 // The file's text in CP932. A file saved in UTF-8 (with its mark, or valid UTF-8 holding
 // multi-byte characters, as a Linux text editor saves it) is read as UTF-8; it is written back
-// in CP932 at the next write.
+// in CP932 at the next write, unless it holds characters CP932 lacks.
 std::string settingsText(std::string bytes) {
     if (const auto utf8 = utf8FileText(bytes))
         return utf16ToCp932Lossy(utf8ToUtf16(*utf8));
@@ -205,11 +205,25 @@ private:
     std::vector<Entry> entries_;
 };
 
-// The file as lines for editing; lines it does not touch are written back unchanged.
+// The file as lines for editing; lines it does not touch are written back unchanged. A file read
+// from UTF-8 also keeps each line's UTF-8 bytes, for the lines that CP932 cannot hold.
 class Document {
 public:
-    explicit Document(std::string_view text) {
-        forEachLine(text, [&](std::string_view line, std::size_t) { lines_.emplace_back(line); });
+    explicit Document(std::string_view text, std::optional<std::string_view> utf8 = {}) {
+        forEachLine(text, [&](std::string_view line, std::size_t) {
+            lines_.push_back({std::string(line), std::nullopt});
+        });
+        if (!utf8)
+            return;
+        std::vector<std::string> originals;
+        forEachLine(*utf8,
+                    [&](std::string_view line, std::size_t) { originals.emplace_back(line); });
+        if (originals.size() == lines_.size())
+            for (std::size_t i = 0; i < lines_.size(); ++i)
+                // A line cut inside its last character is written as read: kept as it was,
+                // with lines after it, it would make the whole file read as CP932.
+                if (isValidUtf8(originals[i]))
+                    lines_[i].original = std::move(originals[i]);
     }
 
     // Sets many keys of one section in one pass over the file, so that writing a list costs
@@ -221,7 +235,7 @@ public:
         std::size_t blockEnd = 0;
         bool inside = false;
         for (std::size_t i = 0; i < lines_.size(); ++i) {
-            const Line line = classify(lines_[i], i == 0);
+            const Line line = classify(lines_[i].text, i == 0);
             if (line.kind == LineKind::Section) {
                 inside = sameName(line.name, section);
                 if (inside && !header)
@@ -238,7 +252,7 @@ public:
             std::string newLine = key + "=" + value;
             const std::string folded = foldedName(key);
             if (const auto found = at.find(folded); found != at.end()) {
-                lines_[found->second] = std::move(newLine);
+                lines_[found->second] = {std::move(newLine), std::nullopt};
             } else if (const auto again = addedAt.find(folded); again != addedAt.end()) {
                 added[again->second] = std::move(newLine); // the later value wins
             } else {
@@ -249,28 +263,32 @@ public:
         if (added.empty())
             return;
         if (!header) {
-            if (!lines_.empty() && !trim(lines_.back()).empty())
+            if (!lines_.empty() && !trim(lines_.back().text).empty())
                 lines_.emplace_back();
-            lines_.push_back("[" + std::string(section) + "]");
+            lines_.push_back({"[" + std::string(section) + "]", std::nullopt});
             for (std::string& a : added)
-                lines_.push_back(std::move(a));
+                lines_.push_back({std::move(a), std::nullopt});
             return;
         }
         std::size_t end = blockEnd;
-        while (end > *header + 1 && trim(lines_[end - 1]).empty())
+        while (end > *header + 1 && trim(lines_[end - 1].text).empty())
             --end;
+        std::vector<DocLine> inserted;
+        for (std::string& a : added)
+            inserted.push_back({std::move(a), std::nullopt});
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(end),
-                      std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+                      std::make_move_iterator(inserted.begin()),
+                      std::make_move_iterator(inserted.end()));
     }
 
     // Removes every line of the section whose key satisfies drop (all duplicates too, so that
     // none resurfaces).
     template <class Pred> void eraseKeys(std::string_view section, Pred&& drop) {
         bool inside = false;
-        std::vector<std::string> kept;
+        std::vector<DocLine> kept;
         kept.reserve(lines_.size());
         for (std::size_t i = 0; i < lines_.size(); ++i) {
-            const Line line = classify(lines_[i], i == 0);
+            const Line line = classify(lines_[i].text, i == 0);
             if (line.kind == LineKind::Section)
                 inside = sameName(line.name, section);
             else if (inside && line.kind == LineKind::Entry && drop(line.name))
@@ -282,9 +300,9 @@ public:
 
     void eraseSection(std::string_view section) {
         bool inside = false;
-        std::vector<std::string> kept;
+        std::vector<DocLine> kept;
         for (std::size_t i = 0; i < lines_.size(); ++i) {
-            const Line line = classify(lines_[i], i == 0);
+            const Line line = classify(lines_[i].text, i == 0);
             if (line.kind == LineKind::Section)
                 inside = sameName(line.name, section);
             if (!inside)
@@ -295,13 +313,24 @@ public:
 
     std::string text() const {
         std::string out;
-        for (const std::string& line : lines_)
-            out.append(line).append("\r\n");
+        for (const DocLine& line : lines_)
+            out.append(line.text).append("\r\n");
+        return out;
+    }
+    // The lines read from UTF-8 as they were, the others converted.
+    std::string utf8Text() const {
+        std::string out;
+        for (const DocLine& line : lines_)
+            out.append(line.original ? *line.original : cp932ToUtf8(line.text)).append("\r\n");
         return out;
     }
 
 private:
-    std::vector<std::string> lines_;
+    struct DocLine {
+        std::string text; // CP932
+        std::optional<std::string> original;
+    };
+    std::vector<DocLine> lines_;
 };
 
 // Serialises read-modify-write cycles of all processes on the folder, so that two writers
@@ -335,9 +364,28 @@ template <class Edit> void updateFile(const fs::path& file, Edit&& edit) {
         // Rewriting a file we could not read would lose its other keys.
         throw FileWriteError(file, e.reason());
     }
-    Document doc(settingsText(old));
+    // A UTF-8 file holding characters that CP932 lacks stays UTF-8: written back in CP932 they
+    // would turn into "〓".
+    const std::optional<std::string_view> utf8 = utf8FileText(old);
+    bool lossy = false;
+    const std::string cp932 = utf8 ? utf16ToCp932Lossy(utf8ToUtf16(*utf8), &lossy) : old;
+    if (lossy) {
+        Document doc(cp932, *utf8);
+        edit(doc);
+        const std::string text =
+            (utf8->size() < old.size() ? std::string(kUtf8Bom) : "") + doc.utf8Text();
+        if (text != old)
+            writeFileAtomically(file, text);
+        return;
+    }
+    Document doc(cp932);
     edit(doc);
     std::string text = doc.text();
+    // CP932 text that happens to be valid UTF-8 ("ﾃｽ" is C3 BD, "ý" in UTF-8) would be read
+    // back as UTF-8 and lose its characters: a comment holding a double-byte character that
+    // no UTF-8 text can hold keeps it CP932 for every later read.
+    if (utf8FileText(text))
+        text = sj("; 文字コード : シフトJIS") + "\r\n" + text;
     if (text != old)
         writeFileAtomically(file, text);
 }
@@ -354,9 +402,18 @@ bool blankAtEnd(std::string_view s) {
     return isBlank(s.front()) || isBlank(s.back());
 }
 
+// A section name ending in a lead byte would take the closing "]" as its trail byte: the
+// header written would not read back as a section.
+bool endsInLeadByte(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size())
+        i += isCp932Lead(static_cast<unsigned char>(s[i])) ? 2 : 1;
+    return i > s.size();
+}
+
 void checkSection(std::string_view section) {
     if (section.empty() || hasLineBreak(section) || blankAtEnd(section) ||
-        findCloseBracket(section) != std::string_view::npos)
+        findCloseBracket(section) != std::string_view::npos || endsInLeadByte(section))
         badName(section);
 }
 

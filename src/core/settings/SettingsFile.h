@@ -1,6 +1,7 @@
 #pragma once
 // The program's INI file (KLOVANTE.INI in the program folder), CP932 throughout; a file that a
-// text editor saved in UTF-8 is read as such and written back in CP932.
+// text editor saved in UTF-8 is read as such and written back in CP932 (in UTF-8 again, its
+// untouched lines as they were, when it holds characters that CP932 lacks).
 //
 // Nothing is cached: every read parses the file afresh and every write replaces it on disk at
 // once (atomically), so all windows and processes see a change at their next read. Section and

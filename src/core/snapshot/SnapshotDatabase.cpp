@@ -1,6 +1,7 @@
 #include "core/snapshot/SnapshotDatabase.h"
 
 #include "core/platform/AtomicFile.h"
+#include "core/platform/Cp932Table.h"
 #include "core/platform/Encoding.h"
 #include "core/registry/Registry.h"
 #include "core/registry/Store.h"
@@ -46,7 +47,9 @@ void appendEscaped(std::string& out, std::string_view s, Role role, bool first) 
     }
     for (std::size_t i = 0; i < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
-        if (isCp932Lead(c) && i + 1 < s.size()) {
+        // Only a real trail byte goes with a lead byte: a lone lead byte must not carry a CR,
+        // LF, "=" or 7F past the escaping into the file.
+        if (Cp932Table::charLength(s, i) == 2) {
             out += s[i];
             out += s[++i];
             continue;
@@ -252,7 +255,7 @@ std::string snapshotShown(std::string_view s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
-        if (isCp932Lead(c) && i + 1 < s.size()) {
+        if (Cp932Table::charLength(s, i) == 2) { // as the escaping paired them
             out += s[i];
             out += s[++i];
         } else if (c == 0x7F && i + 5 < s.size() && s[i + 1] == 'u') {

@@ -125,12 +125,25 @@ std::string UndoLog::freshUndoFileName(const std::string& stamp, const char* ext
     }
 }
 
-void UndoLog::trimToLimit() {
+std::vector<fs::path> UndoLog::trimToLimit() {
+    std::vector<fs::path> files;
     while (entries_.size() > static_cast<std::size_t>(limit_)) {
         if (const auto file = undoFilePath(entries_.back().undoFile))
-            removeQuietly(*file);
+            files.push_back(*file);
         entries_.pop_back();
     }
+    return files;
+}
+
+void UndoLog::saveTrimmed() {
+    // The files of the rows that went are removed only once UNDO.DAT no longer names them: a
+    // failed save, or a process killed before it, leaves every listed row its file.
+    for (fs::path& file : trimToLimit())
+        dropped_.push_back(std::move(file));
+    save();
+    for (const fs::path& file : dropped_)
+        removeQuietly(file);
+    dropped_.clear();
 }
 
 bool UndoLog::recordable(const UndoEntry& e) {
@@ -153,8 +166,7 @@ void UndoLog::add(UndoEntry e) {
     if (e.time.empty())
         e.time = listTimeText(localNow());
     entries_.insert(entries_.begin(), std::move(e));
-    trimToLimit();
-    save();
+    saveTrimmed();
 }
 
 void UndoLog::addAll(std::vector<UndoEntry> entries) {
@@ -172,8 +184,7 @@ void UndoLog::addAll(std::vector<UndoEntry> entries) {
     entries.insert(entries.end(), std::make_move_iterator(entries_.begin()),
                    std::make_move_iterator(entries_.end()));
     entries_ = std::move(entries);
-    trimToLimit();
-    save();
+    saveTrimmed();
 }
 
 void UndoLog::deleteKey(const std::string& rootName, const std::string& keyPath) {
@@ -212,11 +223,14 @@ void UndoLog::deleteKey(const std::string& rootName, const std::string& keyPath)
     e.keyPath = keyPath;
     e.undoFile = name;
     const std::vector<UndoEntry> before = entries_;
+    const std::vector<fs::path> droppedBefore = dropped_;
     try {
         add(std::move(e));
     } catch (const ListFileError&) {
-        // Without the entry on disk a crash would lose the way back: keep the key.
+        // Without the entry on disk a crash would lose the way back: keep the key. The rows
+        // the limit would have dropped are back, and keep their files.
         entries_ = before;
+        dropped_ = droppedBefore;
         removeQuietly(file);
         throw;
     }

@@ -45,9 +45,10 @@ public:
     void setLimit(int limit);
     int limit() const { return limit_; }
 
-    // Records a change already made, stamped now, at the top; rows past the limit go with
-    // their undo files; then UNDO.DAT is written. Throws ListFileError when the entry cannot
-    // be stored (the list keeps it) or the file cannot be written.
+    // Records a change already made, stamped now, at the top; rows past the limit go; then
+    // UNDO.DAT is written, and once it is, the undo files of the rows that went. Throws
+    // ListFileError when the entry cannot be stored (the list keeps it) or the file cannot be
+    // written (the undo files then stay until a later save goes through).
     void add(UndoEntry e);
     // Records several changes, oldest first, as add() would one by one, but writes UNDO.DAT
     // once (a replace run makes thousands). Nothing is recorded when one cannot be stored.
@@ -93,11 +94,15 @@ public:
 private:
     std::string freshUndoFileName(const std::string& stamp, const char* extension) const;
     void restoreValue(const UndoEntry& e, TRegistry& reg);
-    void trimToLimit();
+    // Drops the rows past the limit; returns their undo files, which saveTrimmed() removes
+    // once a save of the list goes through.
+    std::vector<std::filesystem::path> trimToLimit();
+    void saveTrimmed();
     void restoreKey(const UndoEntry& e, TRegistry& reg);
 
     UndoPlace place_;
     std::vector<UndoEntry> entries_;
+    std::vector<std::filesystem::path> dropped_; // files of rows gone, until UNDO.DAT is saved
     int limit_ = kDefaultUndoLimit;
 };
 

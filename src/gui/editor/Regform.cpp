@@ -306,6 +306,7 @@ void TRegform::fillSubKeys(QTreeWidgetItem* node) {
     const SubKeyListing listing = listSubKeysForTree(*reg_, rootOf(node), subPathOf(node));
     if (!listing.opened) {
         showAccessError();
+        recoverIfGone(rootOf(node), subPathOf(node));
         return;
     }
     const int image = listing.readOnly ? 2 : 0;
@@ -336,6 +337,20 @@ void TRegform::showAccessError() {
                                       MsgIcon::Error, MsgButtons::Ok);
 }
 
+void TRegform::recoverIfGone(RootHandle root, const std::string& subPath) {
+    if (recoveryQueued_ || keyExists(*reg_, root, subPath))
+        return;
+    // Queued: the tree may not be rebuilt inside the handler of one of its own nodes.
+    recoveryQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            recoveryQueued_ = false;
+            runGuarded(this, [this] { RefreshClick(); });
+        },
+        Qt::QueuedConnection);
+}
+
 void TRegform::TreeView1Change(QTreeWidgetItem* node) {
     selectNode(node);
 }
@@ -362,6 +377,7 @@ bool TRegform::fillValueList(RootHandle root, const std::string& subPath, bool r
     if (!listing.opened) {
         if (reportFailure)
             showAccessError();
+        recoverIfGone(root, subPath);
         return false;
     }
     ValueModel->removeRows(0, ValueModel->rowCount());

@@ -223,6 +223,9 @@ private:
     void addAddressEntry(const QString& text);
     void addHistoryRow(const QString& location);
     void showAccessError();
+    // After a key could not be opened: when another program has deleted it, the tree is
+    // rebuilt (once the running handler is done) and shows the nearest key still there.
+    void recoverIfGone(RootHandle root, const std::string& subPath);
     void expandAllBelow(QTreeWidgetItem* node);
 
     QString keyPathOf(QTreeWidgetItem* node) const;
@@ -245,6 +248,7 @@ private:
     QString caption_;
     int subKeyReads_ = 0;
     bool navigating_ = false;
+    bool recoveryQueued_ = false;
     QTreeWidgetItem* shownOpen_ = nullptr; // the node showing the open-folder image
 };
 

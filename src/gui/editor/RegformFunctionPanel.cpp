@@ -35,13 +35,20 @@ constexpr int kRowImageRole = Qt::UserRole; // the row's image index, kept for i
 constexpr const char* kListFiles[] = {"UNDO.DAT", "FAVORITE.DAT", "HISTRY.DAT", "VALUE.DAT"};
 
 constexpr int kHiddenItemsRole = Qt::UserRole + 1; // sub-items kept but not shown
+// The shown columns' bytes as the file gave them: a text with bytes that are no CP932
+// character shows them as U+FFFD and would not come back from the shown text.
+constexpr int kShownBytesRole = Qt::UserRole + 2;
 
 QTreeWidgetItem* rowItem(const ListRow& r) {
     auto* item = new QTreeWidgetItem;
     item->setText(0, toQString(r.caption));
     const std::size_t shown = shownSubItems(r);
-    for (std::size_t i = 0; i < shown; ++i)
+    QList<QByteArray> bytes{QByteArray::fromStdString(r.caption)};
+    for (std::size_t i = 0; i < shown; ++i) {
         item->setText(static_cast<int>(i) + 1, toQString(r.subItems[i]));
+        bytes.append(QByteArray::fromStdString(r.subItems[i]));
+    }
+    item->setData(0, kShownBytesRole, QVariant::fromValue(bytes));
     QList<QByteArray> hidden;
     for (std::size_t i = shown; i < r.subItems.size(); ++i)
         hidden.append(QByteArray::fromStdString(r.subItems[i]));
@@ -52,19 +59,30 @@ QTreeWidgetItem* rowItem(const ListRow& r) {
     return item;
 }
 
+// A column's text as CP932: the bytes it was made from while it shows them unchanged.
+std::string columnBytes(const QTreeWidgetItem* item, int column) {
+    const auto bytes = item->data(0, kShownBytesRole).value<QList<QByteArray>>();
+    if (column < bytes.size()) {
+        const std::string b = bytes[column].toStdString();
+        if (toQString(b) == item->text(column))
+            return b;
+    }
+    return toCp932(item->text(column)).value_or(std::string());
+}
+
 std::vector<ListRow> rowsOf(const QTreeWidget* list) {
     std::vector<ListRow> rows;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = list->topLevelItem(i);
         ListRow r;
         r.image = item->data(0, kRowImageRole).toInt();
-        r.caption = toCp932(item->text(0)).value_or(std::string());
+        r.caption = columnBytes(item, 0);
         // Up to the last column with text: a row keeps the columns its file gave it.
         int last = list->columnCount() - 1;
         while (last >= 1 && item->text(last).isEmpty())
             --last;
         for (int c = 1; c <= last; ++c)
-            r.subItems.push_back(toCp932(item->text(c)).value_or(std::string()));
+            r.subItems.push_back(columnBytes(item, c));
         for (const QByteArray& h : item->data(0, kHiddenItemsRole).value<QList<QByteArray>>())
             r.subItems.push_back(h.toStdString());
         rows.push_back(std::move(r));

@@ -272,8 +272,10 @@ void TRegform::DeleteKeyClick() {
     const auto at = locationOf(path);
     if (!at || !at->handle)
         return;
-    if (!DeleteKeyWithUndo(at->root, at->subPath))
+    if (!DeleteKeyWithUndo(at->root, at->subPath)) {
+        recoverIfGone(*at->handle, at->subPath);
         return;
+    }
     QTreeWidgetItem* parent = node->parent();
     delete node;
     TreeView1->setCurrentItem(parent);
@@ -307,6 +309,7 @@ void TRegform::DeleteValuesClick() {
     reg.RootKey(*at->handle);
     if (!reg.OpenKeyAnyAccess(at->subPath, false)) {
         showAccessError();
+        recoverIfGone(*at->handle, at->subPath);
         return;
     }
     // From the bottom up, so that the rows still to come keep their places.

@@ -3,7 +3,7 @@
 #include "core/platform/AtomicFile.h"
 #include "core/platform/Folders.h"
 #include "core/printing/PageSetup.h"
-#include "core/settings/SettingsFile.h"
+#include "core/script/ScriptHelp.h"
 #include "gui/browse/RegBrowse.h"
 #include "gui/printing/TextPrintForm.h"
 #include "gui/script/ScriptFileDialog.h"
@@ -399,10 +399,9 @@ void TScriptEditor::ListView1Change(QTreeWidgetItem* item) {
     QString parameters, example;
     const QString db = helpDatabasePath();
     if (!db.isEmpty()) {
-        const SettingsFile file(db.toStdString());
-        const std::string section = name.toStdString();
-        parameters = toQString(file.readString(section, "P"));
-        example = toQString(file.readString(section, "E"));
+        const ScriptHelp help = readScriptHelp(db.toStdString(), name.toStdString());
+        parameters = toQString(help.parameters);
+        example = toQString(help.example);
     }
     Edit1->setText(name + parameters);
     Edit1->setCursorPosition(0);

@@ -1,6 +1,7 @@
 // Writing registry files: the exact bytes of both forms.
 #include "support/RegTestSupport.h"
 
+#include "core/regfiles/RegFileReader.h"
 #include "core/regfiles/RegFileWriter.h"
 
 #include <gtest/gtest.h>
@@ -169,15 +170,29 @@ TEST(RegFileWriterTest, LongHexListsBreakAsWindowsBreaksThem) {
 
 TEST(RegFileWriterTest, DoubleByteTrailsAreNotEscapedButLoneLeadBytesStayExact) {
     // 表 and ソ end in 0x5C: written as they are. A lone lead byte before a quote would pair
-    // with an escaping backslash, so that text goes out as bytes.
+    // with an escaping backslash, and one at the end with the closing quote, so such a text
+    // goes out as bytes and such a name cannot be written.
+    std::vector<RegFileWriter::Outcome> outcomes;
     const std::string text =
         write(RegFileForm::Regedit4,
               {val("表\\", REG_SZ, sj("ソ\\") + '\0'),
                RawValue{StoredName{"n", false}, REG_SZ, std::string("\x95\"\0", 3), false},
-               RawValue{StoredName{"\x95", false}, REG_SZ, std::string("\x95\0", 2), false}});
+               RawValue{StoredName{"e", false}, REG_SZ, std::string("\x95\0", 2), false},
+               RawValue{StoredName{"\x95", false}, REG_SZ, std::string("a\0", 2), false}},
+              &outcomes);
     EXPECT_NE(text.find(sj("\"表\\\\\"=\"ソ\\\\\"\r\n")), std::string::npos);
     EXPECT_NE(text.find("\"n\"=hex(1):95,22,00\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\"\x95\"=\"\x95\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"e\"=hex(1):95,00\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("\"\x95\""), std::string::npos);
+    ASSERT_EQ(outcomes.size(), 4u);
+    EXPECT_EQ(outcomes[3], RegFileWriter::Outcome::Skipped);
+    struct Ignore final : RegFileSink {
+        void openKey(const RegKeyPath&) override {}
+        void deleteKey(const RegKeyPath&) override {}
+        void setValue(const RawValue&) override {}
+        void deleteValue(const StoredName&) override {}
+    } sink;
+    EXPECT_NO_THROW(RegFileReader().read(text, sink)); // what was written reads back
 }
 
 TEST(RegFileWriterTest, WhatAFormCannotHoldIsReportedNotWrittenWrongly) {
