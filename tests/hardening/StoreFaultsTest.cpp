@@ -463,12 +463,13 @@ void runWithStack(std::size_t bytes, const std::function<void()>& f) {
 }
 
 // Every operation of the program that goes down a tree, on a chain of 512 keys with a value on
-// each, run on a stack of one megabyte, an eighth of the 8 MB the program's threads get: so the
-// larger frames of a sanitizer build (about 1 KB a level) fit with room to spare. (The checks
-// run on the test's own stack: their dump of the store recurses freely.)
+// each, run on a stack of 4 MB, half the 8 MB the program's threads get: the walker recurses once
+// a level, and the larger frames of an optimised sanitizer build (over 2 KB a level) must fit
+// with room to spare. (The checks run on the test's own stack: their dump of the store recurses
+// freely.)
 TEST(StoreFaults, ARegistry512LevelsDeepWalksExportsImportsCopiesAndDeletes) {
     test::TempFolders folders;
-    constexpr std::size_t kStack = 1024 * 1024;
+    constexpr std::size_t kStack = 4 * 1024 * 1024;
     auto store = Store::open(folders.storeFile());
     TRegistry reg(store);
     std::string deepest;
