@@ -44,15 +44,8 @@ inline void writeAll(const fs::path& file, const std::string& bytes) {
         throw std::runtime_error("cannot write " + file.string());
 }
 
-// The fault child, beside the test or in the build's tests folder.
 inline fs::path faultChildProgram() {
-    std::error_code ec;
-    const fs::path nextToTest = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    for (const fs::path& p : {test::binaryDir() / "tests" / "klovante_fault_child",
-                              nextToTest / "klovante_fault_child"})
-        if (fs::exists(p, ec))
-            return p;
-    throw std::runtime_error("klovante_fault_child not found (build it first)");
+    return test::testProgram("klovante_fault_child");
 }
 
 class Process {

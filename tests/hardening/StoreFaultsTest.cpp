@@ -615,16 +615,6 @@ TEST(StoreFaults, AValueOf64MegabytesRoundTripsAndIsFound) {
 // --- writers at once
 // ------------------------------------------------------------------------------
 
-fs::path storeChildProgram() {
-    std::error_code ec;
-    const fs::path nextToTest = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    for (const fs::path& p : {test::binaryDir() / "tests" / "klovante_store_child",
-                              nextToTest / "klovante_store_child"})
-        if (fs::exists(p, ec))
-            return p;
-    throw std::runtime_error("klovante_store_child not found (build it first)");
-}
-
 // The number of keys below a key path of HKEY_CURRENT_USER (0 when it is missing), each of
 // which must hold "t" = `t`.
 int bulkKeys(TRegistry& reg, long t) {
@@ -657,7 +647,7 @@ TEST(StoreFaults, TwoInstancesAndKlovregWriteAtOnceAndLoseNothing) {
                     "\r\n\r\n";
         writeBytes(regFile, text);
     }
-    const fs::path child = storeChildProgram();
+    const fs::path child = test::testProgram("klovante_store_child");
     fault::Process a(child, {"bulk", file.string(), "0"}, folders.home(), folders.root() / "a.err");
     fault::Process b(child, {"bulk", file.string(), "1000000"}, folders.home(),
                      folders.root() / "b.err");

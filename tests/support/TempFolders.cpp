@@ -35,4 +35,14 @@ std::filesystem::path binaryDir() {
     return std::filesystem::current_path();
 }
 
+std::filesystem::path testProgram(const std::string& name) {
+    std::error_code ec;
+    const std::filesystem::path nextToTest =
+        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    for (const std::filesystem::path& p : {binaryDir() / "tests" / name, nextToTest / name})
+        if (std::filesystem::exists(p, ec))
+            return p;
+    throw std::runtime_error(name + " not found (build it first)");
+}
+
 } // namespace klv::test

@@ -2,6 +2,7 @@
 // Fresh program and system folders for one test, removed afterwards. Sets KLOVANTE_HOME and
 // KLOVANTE_WINDIR so that everything the test starts uses them.
 #include <filesystem>
+#include <string>
 
 namespace klv::test {
 
@@ -23,5 +24,9 @@ private:
 
 // Folder holding the build's executables (the store child among them).
 std::filesystem::path binaryDir();
+
+// A helper program of the tests (e.g. "klovante_store_child"), in the build's tests folder or
+// beside the running test; throws when it has not been built.
+std::filesystem::path testProgram(const std::string& name);
 
 } // namespace klv::test

@@ -183,11 +183,7 @@ namespace {
 class BulkWriter {
 public:
     BulkWriter(const fs::path& store, const fs::path& out) : out_(out) {
-        fs::path program = test::binaryDir() / "tests" / "klovante_store_child";
-        if (!fs::exists(program)) // run from its own folder
-            program = fs::read_symlink("/proc/self/exe").parent_path() / "klovante_store_child";
-        if (!fs::exists(program))
-            throw std::runtime_error("klovante_store_child not found (build it first)");
+        const fs::path program = test::testProgram("klovante_store_child");
         std::vector<std::string> all{program.string(), "bulk", store.string(), "1"};
         std::vector<char*> argv;
         for (auto& a : all)

@@ -40,16 +40,6 @@ constexpr milliseconds kChildTimeout{60000};
 constexpr int kBulkKeys = 50;      // as in StoreChild.cpp
 constexpr int kBulkPadBytes = 512; // as in StoreChild.cpp
 
-fs::path childProgram() {
-    std::error_code ec;
-    const fs::path nextToTest = fs::read_symlink("/proc/self/exe", ec).parent_path();
-    for (const fs::path& p : {test::binaryDir() / "tests" / "klovante_store_child",
-                              nextToTest / "klovante_store_child"})
-        if (fs::exists(p, ec))
-            return p;
-    return {};
-}
-
 class UniqueFd {
 public:
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
@@ -72,9 +62,7 @@ private:
 class Child {
 public:
     explicit Child(const std::vector<std::string>& args) {
-        const fs::path program = childProgram();
-        if (program.empty())
-            throw std::runtime_error("klovante_store_child not found (build it first)");
+        const fs::path program = test::testProgram("klovante_store_child");
         int p[2];
         if (::pipe2(p, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe2 failed");
