@@ -201,14 +201,22 @@ struct Store::Impl {
           updMaxSub(db, "UPDATE keys SET maxsub = (SELECT ifnull(max(CASE WHEN wide THEN "
                         "length(name) / 2 ELSE length(name) END), 0) FROM keys "
                         "WHERE parent = ?1) WHERE id = ?1"),
-          updAccess(db, "UPDATE keys SET access = ?2 WHERE id = ?1"), begin(db, "BEGIN IMMEDIATE"),
-          beginRead(db, "BEGIN DEFERRED"), commit(db, "COMMIT"), rollback(db, "ROLLBACK") {}
+          updAccess(db, "UPDATE keys SET access = ?2 WHERE id = ?1"),
+          selViews(db, "SELECT CAST(substr(name, 11) AS INTEGER), value FROM meta "
+                       "WHERE name LIKE 'root\\_view\\_%' ESCAPE '\\'"),
+          setView(db, "INSERT INTO meta(name, value) VALUES('root_view_' || ?1, ?2) "
+                      "ON CONFLICT(name) DO UPDATE SET value = excluded.value"),
+          delView(db, "DELETE FROM meta WHERE name = 'root_view_' || ?1"),
+          delAllValues(db, "DELETE FROM vals"), delAllKeys(db, "DELETE FROM keys WHERE depth > 0"),
+          resetRoots(db, "UPDATE keys SET nsub = 0, maxsub = 0 WHERE depth = 0"),
+          begin(db, "BEGIN IMMEDIATE"), beginRead(db, "BEGIN DEFERRED"), commit(db, "COMMIT"),
+          rollback(db, "ROLLBACK") {}
 
     ChangeWatch watch;
     SqlStatement selKeyById, selChild, selChildren, selValues, selValuesRange, selChildrenRange,
         selGrandchildren, selSiblingValues, selGrandchildValues, selMaxSeq, selNextId, updNextId;
     SqlStatement insKey, delKey, delKeyValues, upsertValue, delValue, updAggregates, updMaxSub,
-        updAccess;
+        updAccess, selViews, setView, delView, delAllValues, delAllKeys, resetRoots;
     SqlStatement begin, beginRead, commit, rollback;
 
     std::unordered_map<KeyId, Node> nodes;
@@ -219,6 +227,27 @@ struct Store::Impl {
     std::uint64_t generation = 1;
     std::string scratch;      // fold buffer of the lookups
     std::string valueScratch; // fold buffer of the value names compared with them
+
+    // Root views, read from the file again after every change seen (index: root id).
+    bool viewsLoaded = false;
+    bool anyView = false;
+    std::array<KeyId, 8> views{};
+    std::array<KeyRecord, 8> viewRecords; // what key() hands out for a viewed root
+
+    void loadViews() {
+        viewsLoaded = true;
+        views = {};
+        anyView = false;
+        beforeRead();
+        SqlStatement::Use u(selViews);
+        while (u.step()) {
+            const std::int64_t root = u.i64(0);
+            if (root >= 1 && root < static_cast<std::int64_t>(views.size())) {
+                views[static_cast<std::size_t>(root)] = u.i64(1);
+                anyView = true;
+            }
+        }
+    }
 
     // Read snapshot state: the transaction opens at the first read inside a snapshot.
     int snapshotDepth = 0;
@@ -262,6 +291,7 @@ struct Store::Impl {
     }
 
     void clearCache() {
+        viewsLoaded = false;
         nodes.clear();
         recent = {};
         cachedItems = 0;
@@ -849,13 +879,35 @@ std::uint64_t Store::generation() const {
     return d_->generation;
 }
 
+KeyId Store::viewed(KeyId id) {
+    if (id >= static_cast<KeyId>(d_->views.size()) || id < 1)
+        return id;
+    if (!d_->viewsLoaded)
+        d_->loadViews();
+    if (!d_->anyView)
+        return id;
+    const KeyId target = d_->views[static_cast<std::size_t>(id)];
+    return target != 0 && d_->node(target) ? target : id;
+}
+
 const KeyRecord* Store::key(KeyId id) {
-    Node* n = d_->node(id);
-    return n ? &n->rec : nullptr;
+    const KeyId target = viewed(id);
+    Node* n = d_->node(target);
+    if (!n || target == id)
+        return n ? &n->rec : nullptr;
+    const Node* own = d_->node(id);
+    KeyRecord& r = d_->viewRecords[static_cast<std::size_t>(id)];
+    r = n->rec;
+    r.id = id;
+    r.parent = 0;
+    r.depth = 0;
+    if (own)
+        r.name = own->rec.name;
+    return &r;
 }
 
 std::optional<KeyId> Store::child(KeyId parent, std::string_view cp932Name) {
-    Node* p = d_->node(parent);
+    Node* p = d_->node(viewed(parent));
     if (!p)
         return std::nullopt;
     cp932UpperInto(cp932Name, d_->scratch);
@@ -863,7 +915,7 @@ std::optional<KeyId> Store::child(KeyId parent, std::string_view cp932Name) {
 }
 
 std::optional<KeyId> Store::child(KeyId parent, const StoredName& name) {
-    Node* p = d_->node(parent);
+    Node* p = d_->node(viewed(parent));
     if (!p)
         return std::nullopt;
     return d_->child(*p, foldName(name));
@@ -871,6 +923,7 @@ std::optional<KeyId> Store::child(KeyId parent, const StoredName& name) {
 
 const std::vector<KeyId>& Store::children(KeyId parent) {
     static const std::vector<KeyId> none;
+    parent = viewed(parent);
     if (!d_->node(parent))
         return none;
     return d_->children(parent);
@@ -878,12 +931,12 @@ const std::vector<KeyId>& Store::children(KeyId parent) {
 
 const std::vector<RawValue>& Store::values(KeyId id) {
     static const std::vector<RawValue> none;
-    Node* n = d_->withValues(id);
+    Node* n = d_->withValues(viewed(id));
     return n ? n->values : none;
 }
 
 const RawValue* Store::value(KeyId id, std::string_view cp932Name) {
-    Node* found = d_->withValues(id);
+    Node* found = d_->withValues(viewed(id));
     if (!found)
         return nullptr;
     Node& n = *found;
@@ -894,7 +947,7 @@ const RawValue* Store::value(KeyId id, std::string_view cp932Name) {
 
 KeyInfo Store::info(KeyId id) {
     KeyInfo k;
-    Node* found = d_->withValues(id);
+    Node* found = d_->withValues(viewed(id));
     if (!found)
         return k;
     const Node& n = *found;
@@ -912,6 +965,9 @@ KeyInfo Store::info(KeyId id) {
 }
 
 const KeyRecord* Store::cachedKey(KeyId id) const {
+    if (id >= 1 && id < static_cast<KeyId>(d_->views.size()) && d_->viewsLoaded &&
+        d_->views[static_cast<std::size_t>(id)] != 0)
+        return nullptr; // a viewed root is read through key()
     auto it = d_->nodes.find(id);
     return it == d_->nodes.end() ? nullptr : &it->second.rec;
 }
@@ -1037,6 +1093,7 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
         *created = false;
     Transaction t(*this);
     ++d_->generation;
+    parent = viewed(parent);
     Node* p = d_->node(parent);
     if (!p)
         throw StoreError(sj("親のキーが見つかりません"));
@@ -1148,6 +1205,7 @@ void Store::deleteKey(KeyId id) {
 void Store::setValue(KeyId id, const RawValue& v) {
     Transaction t(*this);
     ++d_->generation;
+    id = viewed(id);
     Node* n = d_->node(id);
     if (!n)
         throw StoreError(sj("キーが見つかりません"));
@@ -1204,6 +1262,7 @@ bool Store::deleteValue(KeyId id, std::string_view cp932Name) {
 bool Store::deleteValue(KeyId id, const StoredName& name) {
     Transaction t(*this);
     ++d_->generation;
+    id = viewed(id);
     Node* n = d_->node(id);
     if (!n)
         throw StoreError(sj("キーが見つかりません"));
@@ -1229,6 +1288,7 @@ bool Store::deleteValue(KeyId id, const StoredName& name) {
 void Store::setAccess(KeyId id, KeyAccess access) {
     Transaction t(*this);
     ++d_->generation;
+    id = viewed(id);
     Node* n = d_->node(id);
     if (!n)
         throw StoreError(sj("キーが見つかりません"));
@@ -1241,6 +1301,52 @@ void Store::setAccess(KeyId id, KeyAccess access) {
     if (auto dd = d_->dirty.find(id); dd != d_->dirty.end())
         dd->second.rec.access = access;
     t.commit();
+}
+
+void Store::setLastWrite(KeyId id, FileTime when) {
+    Transaction t(*this);
+    ++d_->generation;
+    id = viewed(id);
+    Node* n = d_->node(id);
+    if (!n)
+        throw StoreError(sj("キーが見つかりません"));
+    requireWritable(n->rec, listedName(n->rec.name));
+    d_->touch(*n, when);
+    t.commit();
+}
+
+void Store::clearAllKeys() {
+    Transaction t(*this);
+    for (SqlStatement* st : {&d_->delAllValues, &d_->delAllKeys, &d_->resetRoots}) {
+        SqlStatement::Use u(*st);
+        u.run();
+    }
+    d_->dirty.clear();
+    d_->nextSeq.clear();
+    d_->clearCache();
+    t.commit();
+}
+
+void Store::setRootView(int rootIndex, std::optional<KeyId> target) {
+    Transaction t(*this);
+    const KeyId root = rootId(rootIndex);
+    if (target) {
+        SqlStatement::Use u(d_->setView);
+        u.bind(1, root).bind(2, *target);
+        u.run();
+    } else {
+        SqlStatement::Use u(d_->delView);
+        u.bind(1, root);
+        u.run();
+    }
+    d_->clearCache();
+    t.commit();
+}
+
+std::optional<KeyId> Store::rootView(int rootIndex) {
+    const KeyId root = rootId(rootIndex);
+    const KeyId target = viewed(root);
+    return target == root ? std::nullopt : std::optional<KeyId>(target);
 }
 
 } // namespace klv

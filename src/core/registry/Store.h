@@ -158,6 +158,21 @@ public:
     bool deleteValue(KeyId key, std::string_view cp932Name);
     bool deleteValue(KeyId key, const StoredName& name);
     void setAccess(KeyId key, KeyAccess access);
+    // Sets a key's last write time, as a loader that brings keys from a file does once the
+    // key's subkeys and values are written.
+    void setLastWrite(KeyId key, FileTime when);
+    // Deletes every key below the roots, with every value, in the open transaction or in one
+    // of its own (a registry about to be loaded again from its files).
+    void clearAllKeys();
+
+    // A root may show another key of the store in its place (a Wine registry shows
+    // HKEY_CURRENT_USER as the user's key under HKEY_USERS). Reads and writes addressed to the
+    // root then reach that key; the root is still listed as a root (depth 0, no parent, its own
+    // name) and cannot be deleted. When the key is gone the root shows its own (empty) tree.
+    // Kept in the file, so every connection sees it. nullopt removes the view.
+    void setRootView(int rootIndex, std::optional<KeyId> target);
+    // The key a root shows, when it shows another.
+    std::optional<KeyId> rootView(int rootIndex);
 
     // One transaction for many writes. Nested transactions join the outer one; the outermost
     // commits. Destroyed without commit() it rolls everything back.
@@ -189,7 +204,8 @@ public:
         Store& s_;
     };
 
-    // For tests and benchmarks: the raw connection.
+    // The raw connection: for tests and benchmarks, and for tables that a loader keeps beside
+    // the registry in the same file (they then commit with its transactions).
     sqlite3* db() const { return db_; }
     // Drops the read cache (benchmarks measure a cold walk).
     void dropCache();
@@ -202,6 +218,8 @@ private:
     void begin();
     void finish(bool commit);
     void requireWritable(const KeyRecord& k, std::string_view what);
+    // The key a read or write addressed to `id` reaches: a viewed root's key, else `id`.
+    KeyId viewed(KeyId id);
 
     std::filesystem::path file_;
     sqlite3* db_ = nullptr;

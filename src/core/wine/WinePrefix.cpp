@@ -1,0 +1,732 @@
+#include "core/wine/WinePrefix.h"
+
+#include "core/platform/AtomicFile.h"
+#include "core/platform/Cp932Table.h"
+#include "core/platform/Encoding.h"
+#include "core/platform/Folders.h"
+#include "core/platform/TimeText.h"
+#include "core/registry/RegistryError.h"
+#include "core/registry/SqlStatement.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace klv::wine {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kHklm = 2;
+constexpr int kHkcr = 0;
+constexpr int kHkcu = 1;
+constexpr int kHku = 3;
+constexpr int kHkcc = 4;
+constexpr int kHkdd = 5;
+constexpr std::size_t kBackupsKept = 10;
+constexpr std::u16string_view kDefaultUserPath = u"\\User\\S-1-5-21-0-0-0-1000";
+constexpr std::u16string_view kDefaultUserDefPath = u"\\User\\.Default";
+constexpr std::u16string_view kMachinePath = u"\\Machine";
+
+// The files' state as last read or written, kept in the store so that every process that
+// opens the prefix agrees on it. disk: hash of the file's bytes (0: no file); text: hash of
+// the file the store's tree gave then (a difference now means changes not yet written back).
+const char* const kTables = R"sql(
+CREATE TABLE IF NOT EXISTS wine_files(
+    name     TEXT PRIMARY KEY,
+    disk     INTEGER NOT NULL,
+    text     INTEGER NOT NULL,
+    relative BLOB NOT NULL,
+    arch     TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS wine_keys(
+    id    INTEGER PRIMARY KEY,
+    class BLOB,
+    link  INTEGER NOT NULL DEFAULT 0);
+)sql";
+
+struct FileRow {
+    std::int64_t disk = 0;
+    std::int64_t text = 0;
+    std::u16string relative;
+    std::string arch;
+};
+
+std::int64_t hashOf(std::string_view bytes) {
+    std::uint64_t h = 14695981039346656037ULL;
+    for (const char c : bytes) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ULL;
+    }
+    return static_cast<std::int64_t>(h == 0 ? 1 : h); // 0 stands for "no file"
+}
+
+std::string leBytes(std::u16string_view u) {
+    std::string b;
+    b.reserve(u.size() * 2);
+    for (const char16_t c : u) {
+        b.push_back(static_cast<char>(c & 0xFF));
+        b.push_back(static_cast<char>(c >> 8));
+    }
+    return b;
+}
+
+std::u16string leUnits(std::string_view b) {
+    std::u16string u(b.size() / 2, u'\0');
+    for (std::size_t k = 0; k < u.size(); ++k)
+        u[k] = static_cast<char16_t>(static_cast<unsigned char>(b[2 * k]) |
+                                     static_cast<unsigned char>(b[2 * k + 1]) << 8);
+    return u;
+}
+
+// CP932 when the name converts there and back unchanged and fits the limit in that form;
+// else kept as UTF-16.
+StoredName storedName(std::u16string_view u, std::size_t limit) {
+    StoredName n;
+    if (Cp932Table::instance().toCp932(u, n.bytes) && n.bytes.size() <= limit)
+        return n;
+    n.bytes = leBytes(u);
+    n.wide = true;
+    return n;
+}
+
+std::u16string nameUnits(const StoredName& n) {
+    if (n.wide)
+        return leUnits(n.bytes);
+    std::u16string u;
+    Cp932Table::instance().toUtf16(n.bytes, u);
+    return u;
+}
+
+bool isWineString(std::string_view data) {
+    const std::size_t len = data.size();
+    return len >= 2 && len % 2 == 0 && data[len - 1] == '\0' && data[len - 2] == '\0';
+}
+
+RawValue rawOf(const WineValue& v) {
+    RawValue r;
+    r.name = storedName(v.name, kMaxValueNameBytes);
+    r.type = v.type;
+    if (isTextType(v.type)) {
+        if (isWineString(v.data) && Cp932Table::instance().toCp932(leUnits(v.data), r.data))
+            return r;
+        r.data = v.data; // UTF-16 text CP932 cannot hold, or bytes that are no string
+        r.dataWide = true;
+        return r;
+    }
+    r.data = v.data;
+    return r;
+}
+
+WineValue wineOf(const RawValue& r) {
+    WineValue w;
+    w.name = nameUnits(r.name);
+    w.type = r.type;
+    if (isTextType(r.type) && !r.dataWide) {
+        std::u16string u;
+        Cp932Table::instance().toUtf16(r.data, u);
+        w.data = leBytes(u);
+    } else {
+        w.data = r.data;
+    }
+    return w;
+}
+
+void execSql(sqlite3* db, const char* sql) {
+    char* err = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err);
+    sqlite3_free(err);
+    if (rc != SQLITE_OK)
+        throwSqlError(db, rc);
+}
+
+bool hasTable(sqlite3* db, const char* name) {
+    SqlStatement st(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND "
+                        "name = CAST(?1 AS TEXT)");
+    SqlStatement::Use u(st);
+    u.bindBlob(1, name);
+    return u.step();
+}
+
+struct Extra {
+    std::optional<std::u16string> keyClass;
+    bool link = false;
+};
+
+std::map<KeyId, Extra> readExtras(Store& store) {
+    std::map<KeyId, Extra> m;
+    if (!hasTable(store.db(), "wine_keys"))
+        return m;
+    SqlStatement st(store.db(), "SELECT id, class, link, class IS NULL FROM wine_keys");
+    SqlStatement::Use u(st);
+    while (u.step()) {
+        Extra& e = m[u.i64(0)];
+        if (u.i64(3) == 0)
+            e.keyClass = leUnits(u.blob(1));
+        e.link = u.i64(2) != 0;
+    }
+    return m;
+}
+
+void dumpKey(Store& store, KeyId id, WineKey& w, WineRegFile& f,
+             const std::map<KeyId, Extra>& extras) {
+    const KeyRecord* r = store.key(id);
+    if (!r)
+        return;
+    w.modified = r->lastWrite;
+    if (auto e = extras.find(id); e != extras.end()) {
+        w.keyClass = e->second.keyClass;
+        w.link = e->second.link;
+    }
+    for (const RawValue& v : store.values(id))
+        w.values.push_back(wineOf(v));
+    const std::vector<KeyId> kids = store.children(id);
+    for (const KeyId kid : kids) {
+        const KeyRecord* k = store.key(kid);
+        if (!k)
+            continue;
+        WineKey& c = f.newKey(nameUnits(k->name));
+        w.subkeys.push_back(&c);
+        dumpKey(store, kid, c, f, extras);
+        store.forget(kid); // the cache holds what is still to be read, not the whole registry
+    }
+}
+
+void loadKey(Store& store, KeyId id, const WineKey& k, SqlStatement& insExtra) {
+    for (const WineValue& v : k.values)
+        store.setValue(id, rawOf(v));
+    for (const WineKey* sub : k.subkeys)
+        loadKey(store, store.createChild(id, storedName(sub->name, kMaxKeyNameBytes)), *sub,
+                insExtra);
+    if (k.keyClass || k.link) {
+        const std::string cls = k.keyClass ? leBytes(*k.keyClass) : std::string();
+        SqlStatement::Use u(insExtra);
+        u.bind(1, id);
+        if (k.keyClass)
+            u.bindBlob(2, cls);
+        u.bind(3, k.link ? 1 : 0);
+        u.run();
+    }
+    // Last: writing the subkeys and values above moved the time.
+    if (k.modified != 0)
+        store.setLastWrite(id, k.modified);
+}
+
+std::u16string lastComponent(std::u16string_view path) {
+    const std::size_t sep = path.rfind(u'\\');
+    return std::u16string(sep == std::u16string_view::npos ? path : path.substr(sep + 1));
+}
+
+std::string utf8Of(const fs::path& p) {
+    return pathForMessage(p);
+}
+
+std::string message(std::string_view utf8) {
+    return sj(utf8);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The wineserver
+
+fs::path wineServerFolder(const fs::path& prefix) {
+    fs::path root;
+    if (const char* r = std::getenv("KLOVANTE_WINE_SERVER_ROOT"); r && *r)
+        root = r;
+    else
+        root = "/tmp/.wine-" + std::to_string(::getuid());
+    struct stat st {};
+    if (::stat(prefix.c_str(), &st) != 0)
+        return {};
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return root / name;
+}
+
+bool wineServerRunning(const fs::path& prefix) {
+    const fs::path folder = wineServerFolder(prefix);
+    if (folder.empty())
+        return false;
+    const int fd = ::open((folder / "lock").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    const bool locked = ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    ::close(fd);
+    return locked;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Trees in the store
+
+WineRegFile dumpWineTree(Store& store, KeyId key, std::u16string relativeTo, std::string arch) {
+    WineRegFile f;
+    f.relativeTo = std::move(relativeTo);
+    f.arch = std::move(arch);
+    Store::ReadSnapshot snapshot(store);
+    store.refresh();
+    dumpKey(store, key, f.root(), f, readExtras(store));
+    return f;
+}
+
+void loadWineTree(Store& store, KeyId key, const WineRegFile& file) {
+    Store::Transaction t(store);
+    execSql(store.db(), kTables);
+    SqlStatement ins(store.db(), "INSERT OR REPLACE INTO wine_keys(id, class, link) "
+                                 "VALUES(?1, ?2, ?3)");
+    loadKey(store, key, file.root(), ins);
+    t.commit();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The prefix
+
+WinePrefix::WinePrefix(fs::path prefix, fs::path programFolder)
+    : prefix_(std::move(prefix)), programFolder_(std::move(programFolder)),
+      home_(homeFor(prefix_, programFolder_)) {}
+
+WinePrefix::~WinePrefix() = default;
+
+fs::path WinePrefix::homeFor(const fs::path& prefix, const fs::path& programFolder) {
+    std::error_code ec;
+    fs::path canon = fs::weakly_canonical(fs::absolute(prefix, ec), ec);
+    if (ec)
+        canon = prefix;
+    std::string base = canon.filename().string();
+    if (base.empty())
+        base = canon.parent_path().filename().string();
+    std::string name;
+    for (const char c : base) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+        if (name.empty() && c == '.')
+            continue; // no hidden folder
+        name += plain ? c : '_';
+        if (name.size() == 40)
+            break;
+    }
+    if (name.empty())
+        name = "prefix";
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%08llx",
+                  static_cast<unsigned long long>(
+                      static_cast<std::uint64_t>(hashOf(canon.string())) & 0xFFFFFFFFULL));
+    return ensureFolderNoCase(programFolder, "WINE") / (name + "-" + hash);
+}
+
+void WinePrefix::useInThisProcess() const {
+    ::setenv("KLOVANTE_HOME", home_.c_str(), 1);
+    ::setenv("KLOVANTE_WINDIR", systemFolder().c_str(), 1);
+}
+
+void WinePrefix::prepareFolders() {
+    std::error_code ec;
+    const bool fresh = !fs::exists(home_, ec);
+    fs::create_directories(systemFolder(), ec);
+    if (ec)
+        throw WinePrefixError(message("フォルダ ") + utf8Of(systemFolder()) +
+                              message(" を作れません\n") + ec.message());
+    if (fresh) {
+        // The prefix starts with the user's settings; from then on they are its own.
+        if (auto ini = findNoCase(programFolder_, "KLOVANTE.INI"))
+            fs::copy_file(*ini, home_ / "KLOVANTE.INI", ec);
+    }
+    const std::string note = fs::absolute(prefix_).string() + "\n";
+    if (readFileBytes(home_ / "PREFIX").value_or("") != note)
+        writeFileAtomically(home_ / "PREFIX", note);
+}
+
+// The drives of the prefix, as its dosdevices links name them, become the drives this program
+// maps paths in registry data to.
+void WinePrefix::mirrorDrives() {
+    std::error_code ec;
+    const fs::path mine = systemFolder() / "dosdevices";
+    fs::create_directories(mine, ec);
+    auto isDrive = [](const std::string& n) {
+        return n.size() == 2 && n[1] == ':' && ((n[0] >= 'a' && n[0] <= 'z'));
+    };
+    for (const auto& e : fs::directory_iterator(mine, ec))
+        if (isDrive(e.path().filename().string()) && e.is_symlink(ec))
+            fs::remove(e.path(), ec);
+    const fs::path theirs = prefix_ / "dosdevices";
+    for (const auto& e : fs::directory_iterator(theirs, ec)) {
+        const std::string n = e.path().filename().string();
+        if (!isDrive(n) || !e.is_symlink(ec))
+            continue;
+        fs::path target = fs::read_symlink(e.path(), ec);
+        if (ec)
+            continue;
+        if (target.is_relative())
+            target = theirs / target;
+        fs::create_directory_symlink(fs::absolute(target), mine / n, ec);
+    }
+}
+
+namespace {
+
+std::optional<FileRow> readRow(Store& store, std::string_view name) {
+    if (!hasTable(store.db(), "wine_files"))
+        return std::nullopt;
+    SqlStatement st(store.db(), "SELECT disk, text, relative, arch FROM wine_files "
+                                "WHERE name = CAST(?1 AS TEXT)");
+    SqlStatement::Use u(st);
+    u.bindBlob(1, name);
+    if (!u.step())
+        return std::nullopt;
+    FileRow r;
+    r.disk = u.i64(0);
+    r.text = u.i64(1);
+    r.relative = leUnits(u.blob(2));
+    r.arch = std::string(u.blob(3));
+    return r;
+}
+
+void writeRow(Store& store, std::string_view name, const FileRow& r) {
+    SqlStatement st(store.db(), "INSERT OR REPLACE INTO wine_files(name, disk, text, relative, "
+                                "arch) VALUES(CAST(?1 AS TEXT), ?2, ?3, ?4, CAST(?5 AS TEXT))");
+    SqlStatement::Use u(st);
+    const std::string rel = leBytes(r.relative);
+    u.bindBlob(1, name).bind(2, r.disk).bind(3, r.text).bindBlob(4, rel).bindBlob(5, r.arch);
+    u.run();
+}
+
+std::u16string defaultRelative(std::size_t file) {
+    return std::u16string(file == 0   ? kMachinePath
+                          : file == 1 ? kDefaultUserPath
+                                      : kDefaultUserDefPath);
+}
+
+} // namespace
+
+std::optional<KeyId> WinePrefix::fileKey(std::size_t file) {
+    if (file == 0)
+        return Store::rootId(kHklm);
+    const auto row = readRow(*store_, kWineFiles[file]);
+    const std::u16string rel = row ? row->relative : defaultRelative(file);
+    return store_->child(Store::rootId(kHku), storedName(lastComponent(rel), kMaxKeyNameBytes));
+}
+
+WineRegFile WinePrefix::dumpFile(std::size_t file, KeyId key) {
+    const auto row = readRow(*store_, kWineFiles[file]);
+    return dumpWineTree(*store_, key, row ? row->relative : defaultRelative(file),
+                        row ? row->arch : std::string());
+}
+
+void WinePrefix::saveUnsaved(std::string_view name, const std::string& text) {
+    const fs::path folder = backupFolder();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const fs::path file = folder / (std::string(name) + "." + fileNameTimeTextNow() + ".unsaved");
+    writeFileAtomically(file, text);
+    notes_.push_back(std::string(name) +
+                     message(" は読み込んだ後に Wine によって書き換えられました。"
+                             "このプログラムの変更は書き戻さずに ") +
+                     utf8Of(file) + message(" に保存しました。"));
+}
+
+void WinePrefix::open() {
+    notes_.clear();
+    std::error_code ec;
+    if (!fs::is_directory(prefix_, ec))
+        throw WinePrefixError(message("フォルダ ") + utf8Of(prefix_) + message(" がありません"));
+    if (!fs::exists(prefix_ / "system.reg", ec))
+        throw WinePrefixError(utf8Of(prefix_) +
+                              message(" は Wine のプレフィックスではありません（system.reg "
+                                      "がありません）"));
+    std::array<std::optional<std::string>, 3> onDisk;
+    for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
+        try {
+            onDisk[i] = readFileBytes(prefix_ / kWineFiles[i]);
+        } catch (const FileError& e) {
+            throw WinePrefixError(e.what());
+        }
+    }
+    prepareFolders();
+    mirrorDrives();
+    store_ = Store::shared(systemFolder() / "SYSTEM.DAT", Store::Options{true, false});
+    if (store_->readOnly())
+        throw WinePrefixError(message("レジストリファイル ") + utf8Of(store_->file()) +
+                              message(" に書き込めないため、プレフィックスを開けません"));
+    bool reloadNeeded = false;
+    for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
+        const auto row = readRow(*store_, kWineFiles[i]);
+        const std::int64_t disk = onDisk[i] ? hashOf(*onDisk[i]) : 0;
+        if (!row || row->disk != disk)
+            reloadNeeded = true;
+    }
+    if (reloadNeeded)
+        reload(onDisk);
+    setViews();
+}
+
+void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk) {
+    // Everything is read and checked before the store changes: a file Wine cannot have
+    // written leaves the store as it was.
+    std::array<WineRegFile, 3> trees;
+    std::array<FileRow, 3> rows;
+    const bool loadedBefore = readRow(*store_, kWineFiles[0]).has_value();
+    for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
+        const std::string_view name = kWineFiles[i];
+        const auto row = readRow(*store_, name);
+        const std::int64_t disk = onDisk[i] ? hashOf(*onDisk[i]) : 0;
+        const KeyId key = loadedBefore ? fileKey(i).value_or(0) : 0;
+        if (row && row->disk == disk && key != 0) {
+            trees[i] = dumpFile(i, key); // unchanged on disk: keeps changes not written back
+            rows[i] = *row;
+            continue;
+        }
+        if (row && key != 0) {
+            const std::string mine = dumpFile(i, key).write();
+            if (hashOf(mine) != row->text)
+                saveUnsaved(name, mine);
+        }
+        if (onDisk[i]) {
+            try {
+                trees[i] = WineRegFile::parse(*onDisk[i]);
+            } catch (const WineFormatError& e) {
+                throw WinePrefixError(utf8Of(prefix_ / name) +
+                                      message(" は Wine のレジストリファイルとして読めません\n") +
+                                      e.what());
+            }
+        } else {
+            trees[i].relativeTo = defaultRelative(i);
+            trees[i].arch = trees[0].arch;
+            trees[i].root().modified = nowFileTime(); // the key made for it is new
+        }
+        if (trees[i].relativeTo.empty())
+            trees[i].relativeTo = defaultRelative(i);
+        rows[i].disk = disk;
+        rows[i].text = hashOf(trees[i].write());
+        rows[i].relative = trees[i].relativeTo;
+        rows[i].arch = trees[i].arch;
+    }
+    const std::u16string user = lastComponent(rows[1].relative);
+    const std::u16string userDef = lastComponent(rows[2].relative);
+    if (user.empty() || userDef.empty() || compareWineNames(user, userDef) == 0)
+        throw WinePrefixError(message("user.reg と userdef.reg のキーの名前が正しくありません"));
+
+    Store::Transaction t(*store_);
+    execSql(store_->db(), kTables);
+    for (const int root : {kHkcr, kHkcu, kHkcc})
+        store_->setRootView(root, std::nullopt);
+    for (int root = 0; root < 6; ++root)
+        store_->setAccess(Store::rootId(root), KeyAccess::Full);
+    store_->clearAllKeys();
+    execSql(store_->db(), "DELETE FROM wine_keys");
+    try {
+        loadWineTree(*store_, Store::rootId(kHklm), trees[0]);
+        const KeyId hku = Store::rootId(kHku);
+        loadWineTree(*store_, store_->createChild(hku, storedName(user, kMaxKeyNameBytes)),
+                     trees[1]);
+        loadWineTree(*store_, store_->createChild(hku, storedName(userDef, kMaxKeyNameBytes)),
+                     trees[2]);
+    } catch (const RegistryError& e) {
+        throw WinePrefixError(message("Wine のレジストリを読み込めません\n") + e.what());
+    }
+    for (std::size_t i = 0; i < kWineFiles.size(); ++i)
+        writeRow(*store_, kWineFiles[i], rows[i]);
+    t.commit();
+}
+
+namespace {
+
+bool isLinkKey(Store& store, KeyId id) {
+    SqlStatement st(store.db(), "SELECT link FROM wine_keys WHERE id = ?1");
+    SqlStatement::Use u(st);
+    u.bind(1, id);
+    return u.step() && u.i64(0) != 0;
+}
+
+std::optional<KeyId> resolve(Store& store, KeyId from, std::u16string_view path, int hops);
+
+// A link's target: "\Registry\Machine\..." or "\Registry\User\...".
+std::optional<KeyId> followLink(Store& store, KeyId link, int hops) {
+    if (hops > 8)
+        return std::nullopt;
+    const KeyRecord* k = store.key(link);
+    if (!k)
+        return std::nullopt;
+    for (const RawValue& v : store.values(link)) {
+        if (v.type != REG_LINK || !equalsAsciiNoCase(listedName(v.name), "SymbolicLinkValue"))
+            continue;
+        std::u16string target = leUnits(v.data);
+        while (!target.empty() && target.back() == u'\0')
+            target.pop_back();
+        for (const auto& [prefix, root] :
+             {std::pair{std::u16string_view(u"\\Registry\\Machine"), kHklm},
+              std::pair{std::u16string_view(u"\\Registry\\User"), kHku}}) {
+            if (target.size() >= prefix.size() &&
+                compareWineNames(std::u16string_view(target).substr(0, prefix.size()), prefix) ==
+                    0 &&
+                (target.size() == prefix.size() || target[prefix.size()] == u'\\'))
+                return resolve(
+                    store, Store::rootId(root),
+                    std::u16string_view(target).substr(std::min(target.size(), prefix.size() + 1)),
+                    hops + 1);
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<KeyId> resolve(Store& store, KeyId from, std::u16string_view path, int hops) {
+    KeyId at = from;
+    std::size_t start = 0;
+    while (start < path.size()) {
+        const std::size_t sep = path.find(u'\\', start);
+        const std::u16string_view part = path.substr(
+            start, sep == std::u16string_view::npos ? std::u16string_view::npos : sep - start);
+        auto next = store.child(at, storedName(part, kMaxKeyNameBytes));
+        if (!next)
+            return std::nullopt;
+        at = *next;
+        if (isLinkKey(store, at)) {
+            auto target = followLink(store, at, hops);
+            if (!target)
+                return std::nullopt;
+            at = *target;
+        }
+        if (sep == std::u16string_view::npos)
+            break;
+        start = sep + 1;
+    }
+    return at;
+}
+
+} // namespace
+
+void WinePrefix::setViews() {
+    Store& s = *store_;
+    Store::Transaction t(s);
+    for (const int root : {kHkcr, kHkcu, kHkcc})
+        s.setRootView(root, std::nullopt);
+    const auto user = fileKey(1);
+    const auto classes = resolve(s, Store::rootId(kHklm), u"Software\\Classes", 0);
+    const auto config = resolve(s, Store::rootId(kHklm),
+                                u"System\\CurrentControlSet\\Hardware Profiles\\Current", 0);
+    // A root that shows no file's key would keep what is written there nowhere.
+    for (const auto& [root, target] :
+         {std::pair{kHkcr, classes}, std::pair{kHkcu, user}, std::pair{kHkcc, config}})
+        s.setAccess(Store::rootId(root), target ? KeyAccess::Full : KeyAccess::ReadOnly);
+    s.setAccess(Store::rootId(kHkdd), KeyAccess::ReadOnly);
+    s.setAccess(Store::rootId(kHku), KeyAccess::ReadOnly);
+    for (const auto& [root, target] :
+         {std::pair{kHkcr, classes}, std::pair{kHkcu, user}, std::pair{kHkcc, config}})
+        if (target)
+            s.setRootView(root, *target);
+    t.commit();
+}
+
+std::vector<std::string> WinePrefix::changedFiles() {
+    std::vector<std::string> changed;
+    for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
+        const auto row = readRow(*store_, kWineFiles[i]);
+        const auto key = fileKey(i);
+        if (!row || !key || hashOf(dumpFile(i, *key).write()) != row->text)
+            changed.emplace_back(kWineFiles[i]);
+    }
+    return changed;
+}
+
+namespace {
+
+// Keeps the newest backups of a file: "<name>.<yyyymmddhhnnss>" sorts by time.
+void trimBackups(const fs::path& folder, std::string_view name) {
+    std::error_code ec;
+    std::vector<fs::path> found;
+    const std::string stem = std::string(name) + ".";
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+        const std::string n = e.path().filename().string();
+        if (n.starts_with(stem) && !n.ends_with(".unsaved"))
+            found.push_back(e.path());
+    }
+    std::sort(found.begin(), found.end());
+    for (std::size_t i = 0; i + kBackupsKept < found.size(); ++i)
+        fs::remove(found[i], ec);
+}
+
+} // namespace
+
+std::vector<std::string> WinePrefix::writeBack() {
+    struct Pending {
+        std::size_t file;
+        std::string text;
+    };
+    std::vector<Pending> pending;
+    std::vector<std::string> problems;
+    store_->refresh();
+    for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
+        const auto row = readRow(*store_, kWineFiles[i]);
+        const auto key = fileKey(i);
+        if (!row)
+            continue;
+        if (!key) {
+            problems.push_back(std::string(kWineFiles[i]) +
+                               message(" のキーがないため、このファイルは書き戻しません"));
+            continue;
+        }
+        std::string text = dumpFile(i, *key).write();
+        if (hashOf(text) != row->text)
+            pending.push_back(Pending{i, std::move(text)});
+    }
+    std::vector<std::string> written;
+    if (!pending.empty() && wineServerRunning(prefix_))
+        throw WineServerRunningError(
+            message("Wine (wineserver) が動作中のため、") + utf8Of(prefix_) +
+            message(" のレジストリに書き込めません。\nWine はレジストリをメモリに持っていて、"
+                    "終了するときにファイルを上書きします。\nWine を終了してから、"
+                    "もう一度書き戻してください。変更はこのプログラムに残っています。"));
+    for (Pending& p : pending) {
+        const std::string_view name = kWineFiles[p.file];
+        const fs::path path = prefix_ / name;
+        FileRow row = *readRow(*store_, name);
+        std::optional<std::string> current;
+        try {
+            current = readFileBytes(path);
+        } catch (const FileError& e) {
+            problems.push_back(e.what());
+            continue;
+        }
+        if ((current ? hashOf(*current) : 0) != row.disk) {
+            // Wine saved the file since it was read: writing now would throw its changes away.
+            saveUnsaved(name, p.text);
+            problems.push_back(notes_.back());
+            continue;
+        }
+        if (current && !backedUp_[p.file]) {
+            const fs::path folder = backupFolder();
+            std::error_code ec;
+            fs::create_directories(folder, ec);
+            fs::path backup = folder / (std::string(name) + "." + fileNameTimeTextNow());
+            for (int n = 2; fs::exists(backup, ec); ++n)
+                backup = folder / (std::string(name) + "." + fileNameTimeTextNow() + "-" +
+                                   std::to_string(n));
+            writeFileAtomically(backup, *current);
+            trimBackups(folder, name);
+            backedUp_[p.file] = true;
+        }
+        writeFileAtomically(path, p.text);
+        row.disk = row.text = hashOf(p.text);
+        Store::Transaction t(*store_);
+        writeRow(*store_, name, row);
+        t.commit();
+        written.emplace_back(name);
+    }
+    if (!problems.empty()) {
+        std::string all;
+        for (const std::string& m : problems)
+            all += (all.empty() ? "" : "\n") + m;
+        throw WinePrefixError(all);
+    }
+    return written;
+}
+
+} // namespace klv::wine
