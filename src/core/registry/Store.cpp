@@ -207,8 +207,11 @@ struct Store::Impl {
           setView(db, "INSERT INTO meta(name, value) VALUES('root_view_' || ?1, ?2) "
                       "ON CONFLICT(name) DO UPDATE SET value = excluded.value"),
           delView(db, "DELETE FROM meta WHERE name = 'root_view_' || ?1"),
-          delAllValues(db, "DELETE FROM vals"), delAllKeys(db, "DELETE FROM keys WHERE depth > 0"),
-          resetRoots(db, "UPDATE keys SET nsub = 0, maxsub = 0 WHERE depth = 0"),
+          delTreeValues(db, "WITH RECURSIVE t(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k "
+                            "JOIN t ON k.parent = t.id) DELETE FROM vals WHERE key IN t"),
+          delTreeKeys(db, "WITH RECURSIVE t(id) AS (SELECT id FROM keys WHERE parent = ?1 "
+                          "UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent = t.id) "
+                          "DELETE FROM keys WHERE id IN t"),
           begin(db, "BEGIN IMMEDIATE"), beginRead(db, "BEGIN DEFERRED"), commit(db, "COMMIT"),
           rollback(db, "ROLLBACK") {}
 
@@ -216,7 +219,7 @@ struct Store::Impl {
     SqlStatement selKeyById, selChild, selChildren, selValues, selValuesRange, selChildrenRange,
         selGrandchildren, selSiblingValues, selGrandchildValues, selMaxSeq, selNextId, updNextId;
     SqlStatement insKey, delKey, delKeyValues, upsertValue, delValue, updAggregates, updMaxSub,
-        updAccess, selViews, setView, delView, delAllValues, delAllKeys, resetRoots;
+        updAccess, selViews, setView, delView, delTreeValues, delTreeKeys;
     SqlStatement begin, beginRead, commit, rollback;
 
     std::unordered_map<KeyId, Node> nodes;
@@ -1315,16 +1318,36 @@ void Store::setLastWrite(KeyId id, FileTime when) {
     t.commit();
 }
 
-void Store::clearAllKeys() {
+void Store::clearKey(KeyId id) {
     Transaction t(*this);
-    for (SqlStatement* st : {&d_->delAllValues, &d_->delAllKeys, &d_->resetRoots}) {
-        SqlStatement::Use u(*st);
-        u.run();
-    }
+    ++d_->generation;
+    id = viewed(id);
+    Node* n = d_->node(id);
+    if (!n)
+        throw StoreError(sj("キーが見つかりません"));
+    requireWritable(n->rec, listedName(n->rec.name));
+    // What this transaction changed so far goes to the file first: the records of keys about
+    // to go must not be written back at commit.
+    d_->flushDirty();
     d_->dirty.clear();
     d_->nextSeq.clear();
+    for (SqlStatement* st : {&d_->delTreeValues, &d_->delTreeKeys}) {
+        SqlStatement::Use u(*st);
+        u.bind(1, id);
+        u.run();
+    }
+    n->rec.subKeys = 0;
+    n->rec.maxSubKeyLen = 0;
+    d_->touch(*n, d_->txnTime);
     d_->clearCache();
     t.commit();
+}
+
+void Store::writePending() {
+    if (d_->txnDepth == 0)
+        return;
+    d_->flushDirty();
+    d_->dirty.clear();
 }
 
 void Store::setRootView(int rootIndex, std::optional<KeyId> target) {

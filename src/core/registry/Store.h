@@ -161,9 +161,14 @@ public:
     // Sets a key's last write time, as a loader that brings keys from a file does once the
     // key's subkeys and values are written.
     void setLastWrite(KeyId key, FileTime when);
-    // Deletes every key below the roots, with every value, in the open transaction or in one
-    // of its own (a registry about to be loaded again from its files).
-    void clearAllKeys();
+    // Deletes every subkey of a key and every value of the key and its subkeys, in the open
+    // transaction or in one of its own (a tree about to be loaded again from its file). The
+    // key itself stays.
+    void clearKey(KeyId key);
+
+    // Writes what the open transaction changed in key records now rather than at commit, for
+    // a caller that reads the file's rows itself before committing.
+    void writePending();
 
     // A root may show another key of the store in its place (a Wine registry shows
     // HKEY_CURRENT_USER as the user's key under HKEY_USERS). Reads and writes addressed to the

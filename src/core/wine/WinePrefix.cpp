@@ -47,6 +47,36 @@ CREATE TABLE IF NOT EXISTS wine_keys(
     id    INTEGER PRIMARY KEY,
     class BLOB,
     link  INTEGER NOT NULL DEFAULT 0);
+INSERT OR IGNORE INTO meta(name, value) VALUES('wine_changes', 0);
+INSERT OR IGNORE INTO meta(name, value) VALUES('wine_synced', -1);
+)sql";
+
+// Every change of the registry, by any process, counts; while the count is the one of the last
+// time the files and the store agreed, nothing needs writing and nothing is read to find out.
+const char* const kCountChanges = R"sql(
+CREATE TRIGGER IF NOT EXISTS wine_key_added AFTER INSERT ON keys
+    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
+CREATE TRIGGER IF NOT EXISTS wine_key_changed AFTER UPDATE ON keys
+    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
+CREATE TRIGGER IF NOT EXISTS wine_key_deleted AFTER DELETE ON keys
+    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
+CREATE TRIGGER IF NOT EXISTS wine_value_added AFTER INSERT ON vals
+    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
+CREATE TRIGGER IF NOT EXISTS wine_value_changed AFTER UPDATE ON vals
+    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
+CREATE TRIGGER IF NOT EXISTS wine_value_deleted AFTER DELETE ON vals
+    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
+)sql";
+
+// A bulk load counts as one change, not one per row.
+const char* const kStopCounting = R"sql(
+DROP TRIGGER IF EXISTS wine_key_added;
+DROP TRIGGER IF EXISTS wine_key_changed;
+DROP TRIGGER IF EXISTS wine_key_deleted;
+DROP TRIGGER IF EXISTS wine_value_added;
+DROP TRIGGER IF EXISTS wine_value_changed;
+DROP TRIGGER IF EXISTS wine_value_deleted;
+UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
 )sql";
 
 struct FileRow {
@@ -398,6 +428,26 @@ void writeRow(Store& store, std::string_view name, const FileRow& r) {
     u.run();
 }
 
+std::int64_t metaValue(Store& store, const char* name) {
+    SqlStatement st(store.db(), "SELECT value FROM meta WHERE name = CAST(?1 AS TEXT)");
+    SqlStatement::Use u(st);
+    u.bindBlob(1, name);
+    return u.step() ? u.i64(0) : -2;
+}
+
+void setMetaValue(Store& store, const char* name, std::int64_t value) {
+    SqlStatement st(store.db(), "UPDATE meta SET value = ?2 WHERE name = CAST(?1 AS TEXT)");
+    SqlStatement::Use u(st);
+    u.bindBlob(1, name).bind(2, value);
+    u.run();
+}
+
+// True when nothing changed since the files and the store last agreed.
+bool inSync(Store& store) {
+    return hasTable(store.db(), "wine_files") &&
+           metaValue(store, "wine_changes") == metaValue(store, "wine_synced");
+}
+
 std::u16string defaultRelative(std::size_t file) {
     return std::u16string(file == 0   ? kMachinePath
                           : file == 1 ? kDefaultUserPath
@@ -455,84 +505,97 @@ void WinePrefix::open() {
     if (store_->readOnly())
         throw WinePrefixError(message("レジストリファイル ") + utf8Of(store_->file()) +
                               message(" に書き込めないため、プレフィックスを開けません"));
-    bool reloadNeeded = false;
-    for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
-        const auto row = readRow(*store_, kWineFiles[i]);
-        const std::int64_t disk = onDisk[i] ? hashOf(*onDisk[i]) : 0;
-        if (!row || row->disk != disk)
-            reloadNeeded = true;
-    }
-    if (reloadNeeded)
-        reload(onDisk);
-    setViews();
+    reload(onDisk);
 }
 
 void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk) {
-    // Everything is read and checked before the store changes: a file Wine cannot have
-    // written leaves the store as it was.
-    std::array<WineRegFile, 3> trees;
+    // Every file that changed is read and checked before the store changes: a file Wine
+    // cannot have written leaves the store as it was.
+    std::array<std::optional<WineRegFile>, 3> trees;
     std::array<FileRow, 3> rows;
-    const bool loadedBefore = readRow(*store_, kWineFiles[0]).has_value();
+    std::array<KeyId, 3> oldKeys{};
     for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
         const std::string_view name = kWineFiles[i];
         const auto row = readRow(*store_, name);
         const std::int64_t disk = onDisk[i] ? hashOf(*onDisk[i]) : 0;
-        const KeyId key = loadedBefore ? fileKey(i).value_or(0) : 0;
-        if (row && row->disk == disk && key != 0) {
-            trees[i] = dumpFile(i, key); // unchanged on disk: keeps changes not written back
+        oldKeys[i] = row ? fileKey(i).value_or(0) : 0;
+        if (row && row->disk == disk && oldKeys[i] != 0) {
             rows[i] = *row;
-            continue;
+            continue; // as last read or written: the store keeps its changes not written back
         }
-        if (row && key != 0) {
-            const std::string mine = dumpFile(i, key).write();
+        if (row && oldKeys[i] != 0 && !inSync(*store_)) {
+            const std::string mine = dumpFile(i, oldKeys[i]).write();
             if (hashOf(mine) != row->text)
                 saveUnsaved(name, mine);
         }
+        WineRegFile& tree = trees[i].emplace();
         if (onDisk[i]) {
             try {
-                trees[i] = WineRegFile::parse(*onDisk[i]);
+                tree = WineRegFile::parse(*onDisk[i]);
             } catch (const WineFormatError& e) {
                 throw WinePrefixError(utf8Of(prefix_ / name) +
                                       message(" は Wine のレジストリファイルとして読めません\n") +
                                       e.what());
             }
         } else {
-            trees[i].relativeTo = defaultRelative(i);
-            trees[i].arch = trees[0].arch;
-            trees[i].root().modified = nowFileTime(); // the key made for it is new
+            tree.arch = trees[0] ? trees[0]->arch : std::string();
+            tree.root().modified = nowFileTime(); // the key made for it is new
         }
-        if (trees[i].relativeTo.empty())
-            trees[i].relativeTo = defaultRelative(i);
+        if (tree.relativeTo.empty())
+            tree.relativeTo = defaultRelative(i);
         rows[i].disk = disk;
-        rows[i].text = hashOf(trees[i].write());
-        rows[i].relative = trees[i].relativeTo;
-        rows[i].arch = trees[i].arch;
+        rows[i].text = hashOf(tree.write());
+        rows[i].relative = tree.relativeTo;
+        rows[i].arch = tree.arch;
+        if (i > 0 && lastComponent(tree.relativeTo).empty())
+            throw WinePrefixError(utf8Of(prefix_ / name) +
+                                  message(" のキーの名前（All keys relative to の行）が空です"));
     }
-    const std::u16string user = lastComponent(rows[1].relative);
-    const std::u16string userDef = lastComponent(rows[2].relative);
-    if (user.empty() || userDef.empty() || compareWineNames(user, userDef) == 0)
-        throw WinePrefixError(message("user.reg と userdef.reg のキーの名前が正しくありません"));
+    if (compareWineNames(lastComponent(rows[1].relative), lastComponent(rows[2].relative)) == 0)
+        throw WinePrefixError(message("user.reg と userdef.reg が同じキーの名前を持っています"));
 
-    Store::Transaction t(*store_);
-    execSql(store_->db(), kTables);
-    for (const int root : {kHkcr, kHkcu, kHkcc})
-        store_->setRootView(root, std::nullopt);
-    for (int root = 0; root < 6; ++root)
-        store_->setAccess(Store::rootId(root), KeyAccess::Full);
-    store_->clearAllKeys();
-    execSql(store_->db(), "DELETE FROM wine_keys");
-    try {
-        loadWineTree(*store_, Store::rootId(kHklm), trees[0]);
-        const KeyId hku = Store::rootId(kHku);
-        loadWineTree(*store_, store_->createChild(hku, storedName(user, kMaxKeyNameBytes)),
-                     trees[1]);
-        loadWineTree(*store_, store_->createChild(hku, storedName(userDef, kMaxKeyNameBytes)),
-                     trees[2]);
-    } catch (const RegistryError& e) {
-        throw WinePrefixError(message("Wine のレジストリを読み込めません\n") + e.what());
+    Store& s = *store_;
+    Store::Transaction t(s);
+    execSql(s.db(), kTables);
+    const bool wasInSync = metaValue(s, "wine_changes") == metaValue(s, "wine_synced");
+    if (std::any_of(trees.begin(), trees.end(), [](const auto& t) { return t.has_value(); })) {
+        execSql(s.db(), kStopCounting);
+        for (const int root : {kHkcr, kHkcu, kHkcc})
+            s.setRootView(root, std::nullopt);
+        s.setAccess(Store::rootId(kHku), KeyAccess::Full);
+        try {
+            for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
+                if (!trees[i])
+                    continue;
+                KeyId key = Store::rootId(kHklm);
+                if (i > 0) {
+                    const StoredName name =
+                        storedName(lastComponent(trees[i]->relativeTo), kMaxKeyNameBytes);
+                    const KeyId hku = Store::rootId(kHku);
+                    if (oldKeys[i] != 0 && s.child(hku, name) != oldKeys[i]) {
+                        s.clearKey(oldKeys[i]); // the file now names another user
+                        s.deleteKey(oldKeys[i]);
+                    }
+                    key = s.createChild(hku, name);
+                }
+                s.clearKey(key);
+                loadWineTree(s, key, *trees[i]);
+                writeRow(s, kWineFiles[i], rows[i]);
+            }
+        } catch (const RegistryError& e) {
+            throw WinePrefixError(message("Wine のレジストリを読み込めません\n") + e.what());
+        }
+        execSql(s.db(), "DELETE FROM wine_keys WHERE id NOT IN (SELECT id FROM keys)");
     }
-    for (std::size_t i = 0; i < kWineFiles.size(); ++i)
-        writeRow(*store_, kWineFiles[i], rows[i]);
+    execSql(s.db(), kCountChanges);
+    setViews();
+    s.writePending();
+    // Loading changes nothing that needs writing; changes made before still do.
+    const std::int64_t changes = metaValue(s, "wine_changes");
+    if ((wasInSync ||
+         std::all_of(trees.begin(), trees.end(), [](const auto& t) { return t.has_value(); })) &&
+        metaValue(s, "wine_synced") != changes)
+        setMetaValue(s, "wine_synced", changes);
     t.commit();
 }
 
@@ -606,27 +669,37 @@ std::optional<KeyId> resolve(Store& store, KeyId from, std::u16string_view path,
 void WinePrefix::setViews() {
     Store& s = *store_;
     Store::Transaction t(s);
-    for (const int root : {kHkcr, kHkcu, kHkcc})
-        s.setRootView(root, std::nullopt);
     const auto user = fileKey(1);
     const auto classes = resolve(s, Store::rootId(kHklm), u"Software\\Classes", 0);
     const auto config = resolve(s, Store::rootId(kHklm),
                                 u"System\\CurrentControlSet\\Hardware Profiles\\Current", 0);
-    // A root that shows no file's key would keep what is written there nowhere.
-    for (const auto& [root, target] :
-         {std::pair{kHkcr, classes}, std::pair{kHkcu, user}, std::pair{kHkcc, config}})
-        s.setAccess(Store::rootId(root), target ? KeyAccess::Full : KeyAccess::ReadOnly);
-    s.setAccess(Store::rootId(kHkdd), KeyAccess::ReadOnly);
-    s.setAccess(Store::rootId(kHku), KeyAccess::ReadOnly);
-    for (const auto& [root, target] :
-         {std::pair{kHkcr, classes}, std::pair{kHkcu, user}, std::pair{kHkcc, config}})
+    const std::array<std::pair<int, std::optional<KeyId>>, 3> views{
+        {{kHkcr, classes}, {kHkcu, user}, {kHkcc, config}}};
+    // Only what differs is written: opening an unchanged prefix changes nothing.
+    auto access = [&s](int root, KeyAccess a) {
+        const KeyRecord* k = s.key(Store::rootId(root));
+        if (k && k->access != a)
+            s.setAccess(Store::rootId(root), a);
+    };
+    for (const auto& [root, target] : views) {
+        if (s.rootView(root) == target)
+            continue;
+        s.setRootView(root, std::nullopt);
+        // A root that shows no file's key would keep what is written there nowhere.
+        access(root, target ? KeyAccess::Full : KeyAccess::ReadOnly);
         if (target)
             s.setRootView(root, *target);
+    }
+    access(kHkdd, KeyAccess::ReadOnly);
+    access(kHku, KeyAccess::ReadOnly);
     t.commit();
 }
 
 std::vector<std::string> WinePrefix::changedFiles() {
     std::vector<std::string> changed;
+    store_->refresh();
+    if (inSync(*store_))
+        return changed;
     for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
         const auto row = readRow(*store_, kWineFiles[i]);
         const auto key = fileKey(i);
@@ -663,6 +736,9 @@ std::vector<std::string> WinePrefix::writeBack() {
     std::vector<Pending> pending;
     std::vector<std::string> problems;
     store_->refresh();
+    if (inSync(*store_))
+        return {};
+    const std::int64_t changes = metaValue(*store_, "wine_changes");
     for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
         const auto row = readRow(*store_, kWineFiles[i]);
         const auto key = fileKey(i);
@@ -720,7 +796,12 @@ std::vector<std::string> WinePrefix::writeBack() {
         t.commit();
         written.emplace_back(name);
     }
-    if (!problems.empty()) {
+    if (problems.empty()) {
+        // Every file now holds what the store held when this began.
+        Store::Transaction t(*store_);
+        setMetaValue(*store_, "wine_synced", changes);
+        t.commit();
+    } else {
         std::string all;
         for (const std::string& m : problems)
             all += (all.empty() ? "" : "\n") + m;

@@ -269,6 +269,23 @@ TEST_F(WinePrefixTest, EditsAreWrittenToTheirOwnFileWithABackupFirst) {
     EXPECT_EQ(system.keyCount(), WineRegFile::parse(kSystemReg).keyCount());
 }
 
+TEST_F(WinePrefixTest, ChangesOfAnotherConnectionAreFoundAndWritten) {
+    auto p = openPrefix();
+    EXPECT_TRUE(p->changedFiles().empty());
+    {
+        // klovreg or a second window: its own connection to the prefix's store.
+        TRegistry other(Store::open(p->store()->file()));
+        other.RootKey(HKEY_USERS_H);
+        ASSERT_TRUE(other.OpenKey(".Default\\Control Panel\\International", false));
+        other.WriteString("sShortDate", "yyyy/MM/dd");
+    }
+    EXPECT_EQ(p->changedFiles(), std::vector<std::string>{"userdef.reg"});
+    EXPECT_EQ(p->writeBack(), std::vector<std::string>{"userdef.reg"});
+    EXPECT_NE(bytes("userdef.reg").find("\"sShortDate\"=\"yyyy/MM/dd\""), std::string::npos);
+    EXPECT_TRUE(p->changedFiles().empty());
+    EXPECT_TRUE(p->writeBack().empty());
+}
+
 TEST_F(WinePrefixTest, WritingWaitsForTheWineserverToEnd) {
     auto p = openPrefix();
     {
