@@ -11,10 +11,13 @@
 //   klovante_fault_child settings <ini file> <items>
 //   klovante_fault_child lists <list file> <rows>
 //   klovante_fault_child editor <store> <seconds> <seed> <model file> <importers>
+//   klovante_fault_child wine <prefix> <home> open|write
 //
 // Each prints "started" when its long write begins and "done" once it has ended. settings and
 // lists save rounds 1, 2, ... without end and print each round's number once it is on disk.
-// editor is the load test's stand-in for the editor windows (see runEditor).
+// editor is the load test's stand-in for the editor windows (see runEditor). wine open loads a
+// prefix into its store; wine write opens it, changes one value in each of its files and
+// writes them back.
 //
 // Exit codes: 0 done, 1 error (on stderr), 2 bad command line.
 #include "FaultWork.h"
@@ -33,6 +36,7 @@
 #include "core/settings/SettingsFile.h"
 #include "core/snapshot/ChangeTracking.h"
 #include "core/undo/UndoLog.h"
+#include "core/wine/WinePrefix.h"
 
 #include <chrono>
 #include <cstdio>
@@ -410,6 +414,35 @@ int runEditor(std::shared_ptr<Store> store, double seconds, unsigned seed, const
     return 0;
 }
 
+int runWine(const fs::path& prefix, const fs::path& home, const std::string& what) {
+    wine::WinePrefix p(prefix, home);
+    if (what == "open") {
+        say("started");
+        p.open();
+        say("done");
+        return 0;
+    }
+    if (what != "write")
+        return 2;
+    p.open();
+    for (const RootHandle root : {HKEY_LOCAL_MACHINE_H, HKEY_CURRENT_USER_H}) {
+        TRegistry reg(p.store());
+        reg.RootKey(root);
+        if (!reg.OpenKey(fault::kWineEditKey, true))
+            throw std::runtime_error("cannot make the key to change");
+        reg.WriteString(fault::kWineEditValue, "yes");
+    }
+    TRegistry reg(p.store());
+    reg.RootKey(HKEY_USERS_H);
+    if (!reg.OpenKey(std::string(".Default\\") + fault::kWineEditKey, true))
+        throw std::runtime_error("cannot make the key to change");
+    reg.WriteString(fault::kWineEditValue, "yes");
+    say("started");
+    p.writeBack();
+    say("done");
+    return 0;
+}
+
 std::shared_ptr<Store> openStore(const std::string& file) {
     return Store::open(file, Store::Options{false, false});
 }
@@ -436,6 +469,8 @@ int run(const std::vector<std::string>& a) {
         return runSettings(a[2], std::atoi(a[3].c_str()));
     if (cmd == "lists" && a.size() == 4)
         return runLists(a[2], std::atoi(a[3].c_str()));
+    if (cmd == "wine" && a.size() == 5)
+        return runWine(a[2], a[3], a[4]);
     if (cmd == "editor" && a.size() == 7) {
         setClockForTesting({}); // the store's own times, as the windows write them
         return runEditor(openStore(a[2]), std::atof(a[3].c_str()),
@@ -452,9 +487,10 @@ int main(int argc, char** argv) {
     try {
         const int rc = run(args);
         if (rc == 2)
-            std::fputs("usage: klovante_fault_child "
-                       "import|replace|script|snapshot|undo|backup|settings|lists|editor ...\n",
-                       stderr);
+            std::fputs(
+                "usage: klovante_fault_child "
+                "import|replace|script|snapshot|undo|backup|settings|lists|editor|wine ...\n",
+                stderr);
         return rc;
     } catch (const RegistryError& e) {
         std::fprintf(stderr, "klovante_fault_child: %s\n", cp932ToUtf8(e.fullText()).c_str());

@@ -93,4 +93,10 @@ inline std::string importerFile(int importer, long round, int keys) {
     return out;
 }
 
+// --- Wine prefix --------------------------------------------------------------------------------
+
+// What the "wine write" child changes before it writes the prefix back: one value in each file.
+inline constexpr const char* kWineEditKey = "Software\\Fault";
+inline constexpr const char* kWineEditValue = "written";
+
 } // namespace klv::fault

@@ -19,6 +19,7 @@
 #include "core/settings/SettingsFile.h"
 #include "core/snapshot/ChangeTracking.h"
 #include "core/undo/UndoLog.h"
+#include "core/wine/WinePrefix.h"
 #include "support/RegTestSupport.h"
 #include "support/TempFolders.h"
 #include "support/WriteFailure.h"
@@ -892,6 +893,121 @@ TEST_F(FileKillTest, ListFileHoldsOneWholeSave) {
         EXPECT_TRUE(round == said || round == said + 1) << round << " after " << said;
         EXPECT_EQ(now, encodeListFile(listRows(round, kRows))) << "round " << round;
         return "new" + left;
+    });
+}
+
+// --- Wine prefix --------------------------------------------------------------------------------
+
+std::string utf16le(std::string_view ascii) {
+    std::string b;
+    for (const char c : ascii) {
+        b += c;
+        b += '\0';
+    }
+    return b;
+}
+
+// A prefix file of `keys` keys below Software, as Wine writes it.
+std::string wineFile(std::u16string relative, int keys) {
+    wine::WineRegFile f;
+    f.relativeTo = std::move(relative);
+    f.arch = "win64";
+    wine::WineKey& base = f.child(f.root(), u"Software");
+    for (int k = 0; k < keys; ++k) {
+        const std::string name = "Key" + std::to_string(10000 + k);
+        wine::WineKey& key = f.child(base, std::u16string(name.begin(), name.end()));
+        key.modified = fileTimeFromUnix(1700000000 + k);
+        key.values.push_back({u"s", REG_SZ, utf16le("text " + std::to_string(k)) + '\0' + '\0'});
+        key.values.push_back({u"d", REG_DWORD, std::string(4, static_cast<char>(k & 0x7F))});
+    }
+    return f.write();
+}
+
+class WineKillTest : public KillTest {
+protected:
+    void SetUp() override {
+        KillTest::SetUp();
+        fs::create_directories(templateHome());
+        const fs::path prefix = folders.root() / "template" / "prefix";
+        fs::create_directories(prefix);
+        files = {wineFile(u"\\Machine", 4000), wineFile(u"\\User\\S-1-5-21-0-0-0-1000", 1000),
+                 wineFile(u"\\User\\.Default", 200)};
+        for (std::size_t i = 0; i < files.size(); ++i)
+            writeAll(prefix / std::string(wine::kWineFiles[i]), files[i]);
+    }
+    void TearDown() override {
+        Store::resetShared();
+        KillTest::TearDown();
+    }
+
+    static fs::path prefixOf(const fs::path& home) { return home.parent_path() / "prefix"; }
+    Starter starter(const std::string& what) {
+        return [this, what](const fs::path& home) {
+            return child(home, {"wine", prefixOf(home).string(), home.string(), what});
+        };
+    }
+    std::string fileOf(const fs::path& home, std::size_t i) const {
+        return readAll(prefixOf(home) / std::string(wine::kWineFiles[i]));
+    }
+
+    std::array<std::string, 3> files;
+};
+
+TEST_F(WineKillTest, LoadingIsWholeOrAbsentAndNeverTouchesThePrefix) {
+    const Starter start = starter("open");
+    const Timing timing = wholeRun(start, freshRun("whole"));
+    killedRuns("wine open", start, timing, [&](const fs::path& home, Process&) -> std::string {
+        const fs::path store =
+            wine::WinePrefix::homeFor(prefixOf(home), home) / "WINDOWS" / "SYSTEM.DAT";
+        const bool made = fs::exists(store);
+        {
+            // Opening again finds the registry whole, whatever the killed run left.
+            wine::WinePrefix p(prefixOf(home), home);
+            p.open();
+            EXPECT_TRUE(p.changedFiles().empty());
+            EXPECT_EQ(
+                wine::dumpWineTree(*p.store(), Store::rootId(2), u"\\Machine", "win64").write(),
+                files[0]);
+            EXPECT_TRUE(p.writeBack().empty());
+        }
+        Store::resetShared();
+        // A store the killed run was making is recovered by the opening above, not checked
+        // before it: a reader alone may not replay another process's log.
+        EXPECT_EQ(backup::databaseIntegrity(store), "ok");
+        for (std::size_t i = 0; i < files.size(); ++i)
+            EXPECT_EQ(fileOf(home, i), files[i]) << wine::kWineFiles[i];
+        return made ? "store made" : "no store";
+    });
+}
+
+TEST_F(WineKillTest, WritingBackLeavesEachFileOldOrNewAndLosesNoChange) {
+    const Starter start = starter("write");
+    const fs::path whole = freshRun("whole");
+    const Timing timing = wholeRun(start, whole);
+    std::array<std::string, 3> written;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        written[i] = fileOf(whole, i);
+        ASSERT_NE(written[i], files[i]);
+    }
+    killedRuns("wine write", start, timing, [&](const fs::path& home, Process&) -> std::string {
+        std::string outcome;
+        for (std::size_t i = 0; i < files.size(); ++i)
+            outcome += (i ? "/" : "") +
+                       fileBeforeOrAfter(prefixOf(home) / std::string(wine::kWineFiles[i]),
+                                         files[i], written[i]);
+        {
+            // Opening again and writing back puts every change in the files, whichever of
+            // them the killed run had written.
+            wine::WinePrefix p(prefixOf(home), home);
+            p.open();
+            p.writeBack();
+        }
+        Store::resetShared();
+        for (std::size_t i = 0; i < files.size(); ++i)
+            EXPECT_EQ(fileOf(home, i), written[i]) << wine::kWineFiles[i];
+        EXPECT_EQ(leftovers(prefixOf(home), {"system.reg", "user.reg", "userdef.reg"}),
+                  std::vector<std::string>{});
+        return outcome;
     });
 }
 
