@@ -43,7 +43,9 @@ inline constexpr std::array<std::string_view, 3> kWineFiles{"system.reg", "user.
 // /tmp/.wine-<uid>/server-<device>-<inode of the prefix>; $KLOVANTE_WINE_SERVER_ROOT replaces
 // /tmp/.wine-<uid> (tests).
 std::filesystem::path wineServerFolder(const std::filesystem::path& prefix);
-// True while a wineserver holds the lock in that folder.
+// True while a wineserver holds the lock in that folder, or in the one Debian's Wine uses:
+// server-<device>-<inode> in the folder of $TMPDIR (else /tmp) named by the prefix's
+// "wineserver" file.
 bool wineServerRunning(const std::filesystem::path& prefix);
 
 // The registry of one file in the store: a tree below `key`, written back as a WineRegFile.

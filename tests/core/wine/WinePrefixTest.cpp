@@ -9,6 +9,7 @@
 #include "support/TempFolders.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -119,8 +120,8 @@ protected:
     }
 
     // A wineserver as other processes see it: a child holding the lock of the server folder.
-    void startServer() {
-        const fs::path folder = wineServerFolder(prefix);
+    void startServer() { startServer(wineServerFolder(prefix)); }
+    void startServer(const fs::path& folder) {
         fs::create_directories(folder);
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
@@ -302,6 +303,40 @@ TEST_F(WinePrefixTest, WritingWaitsForTheWineserverToEnd) {
     EXPECT_FALSE(wineServerRunning(prefix));
     EXPECT_EQ(p->writeBack(), std::vector<std::string>{"system.reg"});
     EXPECT_NE(bytes("system.reg").find("\"Version\"=\"win7\""), std::string::npos);
+}
+
+TEST_F(WinePrefixTest, TheServerFolderOfDebiansWineIsFoundThroughThePrefix) {
+    const fs::path tmp = folders.root() / "tmp";
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    put("wineserver", "wine-AbC123");
+    const fs::path folder = tmp / "wine-AbC123" / wineServerFolder(prefix).filename();
+    startServer(folder);
+    EXPECT_TRUE(wineServerRunning(prefix));
+    // A note that names no plain folder is not followed anywhere.
+    put("wineserver", "../wine-AbC123");
+    EXPECT_FALSE(wineServerRunning(prefix));
+    stopServer();
+    put("wineserver", "wine-AbC123");
+    EXPECT_FALSE(wineServerRunning(prefix));
+    ::unsetenv("TMPDIR");
+}
+
+// Where Wine is installed, its own server is seen while it runs.
+TEST_F(WinePrefixTest, ARealWineserverIsSeen) {
+    if (std::system("command -v wineserver > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "Wine is not installed";
+    ::unsetenv("KLOVANTE_WINE_SERVER_ROOT");
+    const std::string env = "WINEPREFIX='" + prefix.string() + "' WINEDEBUG=-all ";
+    ASSERT_EQ(std::system((env + "wineserver -p 60").c_str()), 0);
+    bool seen = false;
+    for (int i = 0; i < 100 && !seen; ++i) {
+        seen = wineServerRunning(prefix);
+        if (!seen)
+            ::usleep(50000);
+    }
+    EXPECT_TRUE(seen);
+    std::system((env + "wineserver -k; " + env + "wineserver -w").c_str());
+    EXPECT_FALSE(wineServerRunning(prefix));
 }
 
 TEST_F(WinePrefixTest, AFileWineSavedMeanwhileIsNeverOverwritten) {
