@@ -18,23 +18,24 @@ constexpr std::string_view kRelative = ";; All keys relative to ";
 constexpr std::uint32_t kRegSz = 1;
 constexpr std::uint32_t kRegDword = 4;
 constexpr std::uint32_t kRegBinary = 3;
+constexpr std::size_t kMaxDepth = 512;
 
-// Wine upper-cases with its own full Unicode table; the C.UTF-8 locale's table is the same
-// simple case mapping.
-char16_t upperUnit(char16_t c) {
+// Wine compares names lower-cased, with its own full Unicode table; the C.UTF-8 locale's table
+// is the same simple case mapping. (Lower, not upper: "_" sorts before letters.)
+char16_t lowerUnit(char16_t c) {
     if (c < 0x80)
-        return c >= 'a' && c <= 'z' ? static_cast<char16_t>(c - 32) : c;
+        return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c + 32) : c;
     static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
     if (!utf8 || (c >= 0xD800 && c <= 0xDFFF))
         return c;
-    const wint_t u = towupper_l(static_cast<wint_t>(c), utf8);
-    return u <= 0xFFFF ? static_cast<char16_t>(u) : c;
+    const wint_t l = towlower_l(static_cast<wint_t>(c), utf8);
+    return l <= 0xFFFF ? static_cast<char16_t>(l) : c;
 }
 
 std::u16string foldOf(std::u16string_view s) {
     std::u16string f(s);
     for (char16_t& c : f)
-        c = upperUnit(c);
+        c = lowerUnit(c);
     return f;
 }
 
@@ -242,8 +243,12 @@ private:
             modified = nowFileTime(); // as Wine does for a key line without a time
         WineKey* k = &file_.root();
         std::size_t start = 0;
+        std::size_t depth = 0;
         if (!path.empty()) {
             for (;;) {
+                // Windows' limit, as the store's; the writer recurses once per level.
+                if (++depth > kMaxDepth)
+                    fail("キーの階層が深すぎます（512 階層まで）");
                 const std::size_t sep = path.find(u'\\', start);
                 const std::u16string_view part = std::u16string_view(path).substr(
                     start, sep == std::u16string::npos ? std::u16string::npos : sep - start);
@@ -631,8 +636,8 @@ private:
 int compareWineNames(std::u16string_view a, std::u16string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const char16_t x = upperUnit(a[i]);
-        const char16_t y = upperUnit(b[i]);
+        const char16_t x = lowerUnit(a[i]);
+        const char16_t y = lowerUnit(b[i]);
         if (x != y)
             return x < y ? -1 : 1;
     }

@@ -74,7 +74,7 @@ private:
     std::unordered_map<std::u16string, WineKey*> childIndex_; // see child()
 };
 
-// Wine's comparison of names: UTF-16 units upper-cased one by one, then the shorter first.
+// Wine's comparison of names: UTF-16 units lower-cased one by one, then the shorter first.
 int compareWineNames(std::u16string_view a, std::u16string_view b);
 
 // The seconds Wine writes after a key line, from the key's FILETIME (wrapping as Wine's does).
