@@ -22,13 +22,15 @@ void usage() {
         "       klovante_bench orphans <system folder>\n"
         "       klovante_bench listing <system folder>\n"
         "       klovante_bench script <folder>\n"
-        "       klovante_bench backup <system folder>\n");
+        "       klovante_bench backup <system folder>\n"
+        "       klovante_bench wineprefix [folder]\n");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
+    // wineprefix makes its own temporary folder when none is given.
+    if (argc < 3 && !(argc == 2 && !std::strcmp(argv[1], "wineprefix"))) {
         usage();
         return 2;
     }
@@ -58,6 +60,8 @@ int main(int argc, char** argv) {
             return klv::bench::runScript(args);
         if (!std::strcmp(argv[1], "backup"))
             return klv::bench::runBackup(args);
+        if (!std::strcmp(argv[1], "wineprefix"))
+            return klv::bench::runWinePrefix(args);
         usage();
         return 2;
     } catch (const klv::RegistryError& e) {

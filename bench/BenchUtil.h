@@ -67,5 +67,6 @@ int runOrphans(const Args& args);
 int runListing(const Args& args);
 int runScript(const Args& args);
 int runBackup(const Args& args);
+int runWinePrefix(const Args& args);
 
 } // namespace klv::bench

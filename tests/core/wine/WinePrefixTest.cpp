@@ -448,6 +448,18 @@ TEST_F(WinePrefixTest, AMissingUserFileIsMadeOnlyWhenSomethingIsWrittenThere) {
     EXPECT_EQ(file.arch, "win64");
 }
 
+TEST_F(WinePrefixTest, AFileWithoutKeysIsNoChangeAndNothingIsMadeForABadFolder) {
+    put("userdef.reg", "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\.Default\n");
+    auto p = openPrefix();
+    EXPECT_TRUE(p->changedFiles().empty());
+    EXPECT_TRUE(p->writeBack().empty());
+    p.reset();
+    Store::resetShared();
+    const fs::path other = folders.root() / "other-home";
+    EXPECT_THROW(WinePrefix(folders.root() / "none", other).open(), WinePrefixError);
+    EXPECT_FALSE(fs::exists(other));
+}
+
 // The store's views alone, as the prefix sets them up.
 TEST(StoreRootView, ReadsAndWritesReachTheKeyAndTheRootStaysARoot) {
     test::TempFolders folders;
