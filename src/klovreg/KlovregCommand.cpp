@@ -2,12 +2,14 @@
 
 #include "core/platform/DriveMap.h"
 #include "core/platform/Encoding.h"
+#include "core/platform/ErrorText.h"
 #include "core/platform/Folders.h"
 #include "core/platform/PlatformFamily.h"
 #include "core/regfiles/RegExporter.h"
 #include "core/regfiles/RegFileError.h"
 #include "core/regfiles/RegImporter.h"
 #include "core/registry/RegistryError.h"
+#include "core/wine/WinePrefix.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +101,18 @@ KlovregSetup KlovregSetup::forProcess(const char* argv0) {
 }
 
 KlovregCommand::KlovregCommand(std::vector<std::string> args) {
+    if (!args.empty() && is(args.front(), "--wine-prefix")) {
+        if (args.size() < 2 || args[1].empty()) {
+            problem_ = "--wine-prefix には Wine のプレフィックスのフォルダを指定します";
+            return;
+        }
+        winePrefix_ = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+        if (args.size() == 1 && is(args.front(), "--write-back")) {
+            action_ = Action::WriteBack;
+            return;
+        }
+    }
     if (args.empty()) {
         problem_ = "引数がありません";
         return;
@@ -167,14 +181,29 @@ std::string KlovregCommand::usage() {
            "  klovreg /S ファイル...             確認せずに取り込む\n"
            "  klovreg ファイル...                確認してから取り込み、結果を知らせる\n"
            "  klovreg --help                     この説明\n"
+           "  klovreg --wine-prefix フォルダ 上の引数...\n"
+           "                                    Wine のプレフィックスのレジストリで実行し、"
+           "変更を\n"
+           "                                    プレフィックスのファイル (system.reg など) "
+           "へ書き戻す\n"
+           "  klovreg --wine-prefix フォルダ --write-back\n"
+           "                                    書き戻せずに残った変更を書き戻すだけ\n"
            "キーは HKEY_CURRENT_USER\\Software のように書きます。\n"
            "終了コード: 0 完了、1 失敗、2 引数の誤り、3 "
            "正確に書き出せなかった名前やデータがある、\n"
            "            4 取り込みを取り消した、5 取り込みに失敗し画面に表示済み、\n"
-           "            6 書き込めないキーを除いて取り込んだ（そのキーと行を表示）\n";
+           "            6 書き込めないキーを除いて取り込んだ（そのキーと行を表示）、\n"
+           "            7 Wine (wineserver) が動作中のため書き戻せなかった"
+           "（変更は残っている）\n";
 }
 
 int KlovregCommand::run(const KlovregSetup& setup, KlovregUi& ui) const {
+    if (winePrefix_ && action_ != Action::Help && action_ != Action::Invalid)
+        return runInPrefix(setup, ui);
+    return runAction(setup, ui);
+}
+
+int KlovregCommand::runAction(const KlovregSetup& setup, KlovregUi& ui) const {
     try {
         switch (action_) {
         case Action::Help:
@@ -190,13 +219,61 @@ int KlovregCommand::run(const KlovregSetup& setup, KlovregUi& ui) const {
             return importFiles(setup, nullptr);
         case Action::ImportAsking:
             return importFiles(setup, &ui);
+        case Action::WriteBack:
+            return kKlovregDone; // the write-back follows the command
         }
     } catch (const Failure& f) {
         setup.err("klovreg: " + f.text + "\n");
     } catch (const RegistryError& e) {
         setup.err("klovreg: " + describe(e) + "\n");
     } catch (const std::exception& e) {
-        setup.err(std::string("klovreg: ") + e.what() + "\n");
+        setup.err("klovreg: " + utf8(e.what()) + "\n");
+    }
+    return kKlovregFailed;
+}
+
+// Only the explicit option writes back: a klovreg that the program starts on a prefix's folders
+// leaves that to the program's save points.
+int KlovregCommand::runInPrefix(const KlovregSetup& setup, KlovregUi& ui) const {
+    std::unique_ptr<wine::WinePrefix> prefix;
+    try {
+        prefix = std::make_unique<wine::WinePrefix>(*winePrefix_, programFolder());
+        prefix->open();
+    } catch (const RegistryError& e) {
+        setup.err("klovreg: " + describe(e) + "\n");
+        return kKlovregFailed;
+    } catch (const std::exception& e) {
+        setup.err("klovreg: " + utf8(describeError(e)) + "\n");
+        return kKlovregFailed;
+    }
+    prefix->useInThisProcess();
+    for (const std::string& note : prefix->notes())
+        setup.err("klovreg: " + utf8(note) + "\n");
+    KlovregSetup inPrefix = setup;
+    inPrefix.systemFolder = prefix->systemFolder();
+    const int code = action_ == Action::WriteBack ? kKlovregDone : runAction(inPrefix, ui);
+    return writeBack(*prefix, setup, code);
+}
+
+int KlovregCommand::writeBack(wine::WinePrefix& prefix, const KlovregSetup& setup, int code) const {
+    try {
+        const std::vector<std::string> written = prefix.writeBack();
+        if (action_ == Action::WriteBack) {
+            if (written.empty())
+                setup.out("書き戻す変更はありません。\n");
+            for (const std::string& name : written)
+                setup.out(name + " を書き戻しました。\n");
+        }
+        return code;
+    } catch (const wine::WineServerRunningError& e) {
+        setup.err("klovreg: " + utf8(e.what()) +
+                  "\nklovreg: Wine の終了後に klovreg --wine-prefix " + *winePrefix_ +
+                  " --write-back で書き戻せます。\n");
+        return kKlovregWineRunning;
+    } catch (const RegistryError& e) {
+        setup.err("klovreg: " + describe(e) + "\n");
+    } catch (const std::exception& e) {
+        setup.err("klovreg: " + utf8(describeError(e)) + "\n");
     }
     return kKlovregFailed;
 }

@@ -9,6 +9,10 @@
 //   klovreg /S file...             import silently
 //   klovreg file...                import after asking, and report the result
 //   klovreg --help
+//   klovreg --wine-prefix DIR ...  any of the above on the registry of a Wine prefix, whose
+//                                  changed files are written back afterwards
+//   klovreg --wine-prefix DIR --write-back
+//                                  only writes back what a refused write-back left
 //
 // File arguments may be drive paths ("C:\Work\a.reg", through the drive map) or Linux paths;
 // "\" separates folders and names are found without regard to case.
@@ -17,11 +21,20 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace klv {
+
+namespace wine {
+class WinePrefix;
+}
+
+// Exit code: the command ran on the Wine prefix's registry, but its wineserver runs and the
+// changes could not be written to its files; they stay in the store for "--write-back".
+inline constexpr int kKlovregWineRunning = 7;
 
 struct KlovregSetup {
     std::filesystem::path systemFolder; // holds SYSTEM.DAT
@@ -46,7 +59,10 @@ public:
     static std::string usage();
 
 private:
-    enum class Action { Help, Export, ExportTool, ImportSilent, ImportAsking, Invalid };
+    enum class Action { Help, Export, ExportTool, ImportSilent, ImportAsking, WriteBack, Invalid };
+    int runAction(const KlovregSetup& setup, KlovregUi& ui) const;
+    int runInPrefix(const KlovregSetup& setup, KlovregUi& ui) const;
+    int writeBack(wine::WinePrefix& prefix, const KlovregSetup& setup, int code) const;
     int exportFile(const KlovregSetup& setup) const;
     int importFiles(const KlovregSetup& setup, KlovregUi* ui) const;
 
@@ -55,6 +71,7 @@ private:
     std::vector<std::string> files_; // as given
     std::string key_;                // as given (UTF-8); empty for the whole registry
     bool nt4_ = false;
+    std::optional<std::string> winePrefix_; // the prefix folder of "--wine-prefix"
 };
 
 } // namespace klv

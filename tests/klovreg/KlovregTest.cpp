@@ -2,7 +2,9 @@
 #include "support/RegTestSupport.h"
 
 #include "core/registry/Registry.h"
+#include "klovreg/KlovregCommand.h"
 #include "support/TempFolders.h"
+#include "support/WineTestPrefix.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -263,6 +265,125 @@ TEST_F(KlovregTest, ALinkInAFolderWithARegistryUsesThatRegistry) {
     setenv("KLOVANTE_WINDIR", folders.windir().c_str(), 1);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_FALSE(fs::exists(folders.storeFile()));
+}
+
+// --- Wine prefixes ----------------------------------------------------------------------------
+
+class KlovregWineTest : public KlovregTest {
+protected:
+    fs::path prefix = folders.root() / "prefix";
+    KlovregWineTest() {
+        writeMinimalPrefix(prefix);
+        setenv("KLOVANTE_WINE_SERVER_ROOT", (folders.root() / "servers").c_str(), 1);
+    }
+    ~KlovregWineTest() override { unsetenv("KLOVANTE_WINE_SERVER_ROOT"); }
+    std::string onPrefix(const std::string& args) {
+        return "--wine-prefix " + quote(prefix.string()) + " " + args;
+    }
+    std::string file(const char* name) { return fileBytes(prefix / name); }
+};
+
+TEST_F(KlovregWineTest, AnImportGoesToTheFileOfItsRootAndTheOthersKeepTheirBytes) {
+    const std::string system = file("system.reg");
+    const std::string userdef = file("userdef.reg");
+    writeFile("hkcu.reg", cp932File("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Imported]\r\n"
+                                    "\"v\"=dword:2a\r\n"));
+    Run r = klovreg(onPrefix("/S hkcu.reg"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string user = file("user.reg");
+    EXPECT_NE(user.find("[Software\\\\Imported]"), std::string::npos) << user;
+    EXPECT_NE(user.find("\"v\"=dword:0000002a"), std::string::npos) << user;
+    EXPECT_NE(user.find("\"Desktop\"=\"Default\""), std::string::npos) << user;
+    EXPECT_EQ(file("system.reg"), system);
+    EXPECT_EQ(file("userdef.reg"), userdef);
+    // The installation's own registry is not touched.
+    EXPECT_FALSE(fs::exists(folders.storeFile()));
+
+    writeFile("hklm.reg", cp932File("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Machine]\r\n"
+                                    "\"m\"=\"表\"\r\n"));
+    r = klovreg(onPrefix("/S hklm.reg"));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(file("system.reg").find("[Software\\\\Machine]"), std::string::npos);
+    EXPECT_NE(file("system.reg").find("\"Version\"=\"win10\""), std::string::npos);
+    EXPECT_EQ(file("user.reg"), user);
+    EXPECT_EQ(file("userdef.reg"), userdef);
+
+    // An export on the prefix reads its registry and writes nothing back.
+    r = klovreg(onPrefix("/E out.reg " + quote("HKEY_CURRENT_USER\\Software\\Imported")));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(read(work / "out.reg").find(le("\"v\"=dword:0000002a")), std::string::npos);
+    EXPECT_EQ(file("user.reg"), user);
+}
+
+TEST_F(KlovregWineTest, WhileWineRunsTheChangeWaitsInTheStoreForWriteBack) {
+    const std::string user = file("user.reg");
+    writeFile("hkcu.reg", cp932File("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Later]\r\n"));
+    FakeWineServer server(folders.root() / "servers", prefix);
+    Run r = klovreg(onPrefix("/S hkcu.reg"));
+    EXPECT_EQ(r.code, kKlovregWineRunning);
+    EXPECT_NE(r.err.find("wineserver"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--write-back"), std::string::npos) << r.err;
+    EXPECT_EQ(file("user.reg"), user);
+    r = klovreg(onPrefix("--write-back"));
+    EXPECT_EQ(r.code, kKlovregWineRunning);
+    EXPECT_EQ(file("user.reg"), user);
+
+    server.stop();
+    r = klovreg(onPrefix("--write-back"));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "user.reg を書き戻しました。\n");
+    EXPECT_NE(file("user.reg").find("[Software\\\\Later]"), std::string::npos);
+    r = klovreg(onPrefix("--WRITE-BACK"));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "書き戻す変更はありません。\n");
+}
+
+// A klovreg that the program starts on the prefix's folders (REGEDIT.EXE) changes the store
+// only: the program writes back at its save points.
+TEST_F(KlovregWineTest, WithoutTheOptionTheFilesStayAsTheyAre) {
+    ASSERT_EQ(klovreg(onPrefix("--write-back")).code, 0); // makes the prefix's folders
+    const std::string user = file("user.reg");
+    const fs::path home = wine::WinePrefix::homeFor(prefix, folders.home());
+    writeFile("hkcu.reg", cp932File("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Child]\r\n"));
+    setenv("KLOVANTE_HOME", home.c_str(), 1);
+    setenv("KLOVANTE_WINDIR", (home / "WINDOWS").c_str(), 1);
+    const Run child = klovreg("/S hkcu.reg");
+    setenv("KLOVANTE_HOME", folders.home().c_str(), 1);
+    setenv("KLOVANTE_WINDIR", folders.windir().c_str(), 1);
+    ASSERT_EQ(child.code, 0) << child.err;
+    EXPECT_EQ(file("user.reg"), user);
+    const Run r = klovreg(onPrefix("--write-back"));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(file("user.reg").find("[Software\\\\Child]"), std::string::npos);
+}
+
+TEST_F(KlovregWineTest, WrongPrefixesAndCommandLines) {
+    for (const char* bad : {"--wine-prefix", "--write-back"}) {
+        const Run r = klovreg(bad);
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_NE(r.err.find("使い方"), std::string::npos) << bad;
+    }
+    EXPECT_EQ(klovreg(onPrefix("")).code, 2);
+    EXPECT_EQ(klovreg(onPrefix("--write-back x")).code, 2);
+    EXPECT_EQ(klovreg(onPrefix("--help")).code, 0);
+    EXPECT_NE(klovreg("--help").out.find("--wine-prefix"), std::string::npos);
+
+    const fs::path empty = folders.root() / "empty";
+    fs::create_directories(empty);
+    Run r = klovreg("--wine-prefix " + quote(empty.string()) + " --write-back");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(empty.string() +
+                         " は Wine のプレフィックスではありません（system.reg がありません）"),
+              std::string::npos)
+        << r.err;
+    const fs::path made = folders.home() / "WINE";
+    EXPECT_TRUE(!fs::exists(made) || fs::is_empty(made));
+
+    // A file Wine cannot have written is refused and nothing is made from it.
+    std::ofstream(prefix / "user.reg", std::ios::binary) << "not a registry\n";
+    r = klovreg(onPrefix("--write-back"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("user.reg"), std::string::npos) << r.err;
 }
 
 } // namespace

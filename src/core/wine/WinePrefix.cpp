@@ -382,7 +382,9 @@ fs::path WinePrefix::homeFor(const fs::path& prefix, const fs::path& programFold
     std::snprintf(hash, sizeof hash, "%08llx",
                   static_cast<unsigned long long>(
                       static_cast<std::uint64_t>(hashOf(canon.string())) & 0xFFFFFFFFULL));
-    return ensureFolderNoCase(programFolder, "WINE") / (name + "-" + hash);
+    // Found without regard to case; made only when a prefix is opened.
+    return findNoCase(programFolder, "WINE").value_or(programFolder / "WINE") /
+           (name + "-" + hash);
 }
 
 void WinePrefix::useInThisProcess() const {
@@ -576,6 +578,10 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
         }
         if (tree.relativeTo.empty())
             tree.relativeTo = defaultRelative(i);
+        // A file without any key line (Wine always writes one for an empty tree) gets the time
+        // its key is given, so that the store's tree writes as the text hashed below.
+        if (tree.root().modified == 0 && tree.root().subkeys.empty())
+            tree.root().modified = nowFileTime();
         rows[i].disk = disk;
         rows[i].text = hashOf(tree.write());
         rows[i].relative = tree.relativeTo;

@@ -8,6 +8,7 @@
 #include "core/regfiles/RegistryPrograms.h"
 #include "core/registry/RegistryError.h"
 #include "gui/editor/Regform.h"
+#include "gui/frame/WineSession.h"
 #include "gui/options/OptionsForm.h"
 #include "gui/orphans/OrphanSearch.h"
 #include "gui/regfiles/MultiExportForm.h"
@@ -65,7 +66,9 @@ QRect placementOnScreen(const QRect& saved, const QRect& avail) {
 TForm1::TForm1(const QStringList& arguments, QWidget* parent)
     : QMainWindow(parent), arguments_(arguments), settings_(SettingsFile::defaultPath()) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Quimbo Registry Editor"));
+    const WineSession* wine = WineSession::current();
+    setWindowTitle(QStringLiteral("Quimbo Registry Editor") +
+                   (wine ? QStringLiteral(" - Wine: ") + wine->prefixText() : QString()));
     setWindowIcon(ImageLists::appIcon());
     mdi_ = new QMdiArea(this);
     mdi_->setObjectName(QStringLiteral("MdiArea"));
@@ -215,8 +218,10 @@ void TForm1::savePlacement() {
 
 void TForm1::closeEvent(QCloseEvent* e) {
     // Every editor window saves its own state as it closes.
+    closing_ = true;
     mdi_->closeAllSubWindows();
     if (!mdi_->subWindowList().isEmpty()) {
+        closing_ = false;
         e->ignore();
         return;
     }
@@ -226,6 +231,9 @@ void TForm1::closeEvent(QCloseEvent* e) {
     } catch (const std::exception& ex) {
         showError(this, toQString(ex.what()));
     }
+    // What the prefix's files did not take stays in the store: the program ends all the same.
+    if (WineSession* wine = WineSession::current())
+        wine->writeBack(this, true);
     e->accept();
 }
 
@@ -258,6 +266,12 @@ void TForm1::buildMenus() {
     addMenuItem(reg, QStringLiteral("レジストリデータを詳細なテキストで書き出し(&T)"),
                 QStringLiteral("ExportText"), {}, {});
     addMenuItem(reg, QStringLiteral("印刷(&P)..."), QStringLiteral("Print"), QKeySequence(), {});
+    reg->addSeparator();
+    addMenuItem(reg, QStringLiteral("Wine プレフィックスを開く(&O)..."), QStringLiteral("WineOpen"),
+                {}, [this] { WineOpenClick(); });
+    addMenuItem(reg, QStringLiteral("Wine のレジストリへ書き戻す(&B)"),
+                QStringLiteral("WineWriteBack"), {}, [this] { WineWriteBackClick(); })
+        ->setEnabled(WineSession::current() != nullptr);
     reg->addSeparator();
     addMenuItem(reg, QStringLiteral("終了(&X)"), QStringLiteral("Exit"),
                 QKeySequence(Qt::ALT | Qt::Key_F4), [this] { ExitClick(); });
@@ -382,10 +396,28 @@ void TForm1::editorActivated(TRegform* form) {
         return;
     }
     menuBar()->clear();
-    for (QMenu* m : form->menus())
+    for (QMenu* m : form->menus()) {
+        if (m->objectName() == QStringLiteral("RegistryMenu"))
+            addWineItems(m);
         menuBar()->addMenu(m);
+    }
     menuBar()->addMenu(windowMenu_);
     menuBar()->addMenu(helpMenu_);
+}
+
+void TForm1::addWineItems(QMenu* registryMenu) const {
+    QAction* open = findAction(QStringLiteral("WineOpen"));
+    QAction* writeBack = findAction(QStringLiteral("WineWriteBack"));
+    if (!open || !writeBack || registryMenu->actions().contains(open))
+        return;
+    // Their own group before the separator above "Exit", as in the frame's menu.
+    const QList<QAction*> items = registryMenu->actions();
+    QAction* before = nullptr;
+    for (qsizetype i = 1; i < items.size(); ++i)
+        if (items[i]->objectName() == QStringLiteral("Exit") && items[i - 1]->isSeparator())
+            before = items[i - 1];
+    registryMenu->insertSeparator(before);
+    registryMenu->insertActions(before, {open, writeBack});
 }
 
 void TForm1::updateCheckerItems(QAction* checker, QAction* fix, QAction* restore) const {
@@ -492,6 +524,10 @@ TRegform* TForm1::NewEditorWindow() {
     sub->resize(std::max(640, area.width() * 9 / 10), std::max(440, area.height() * 9 / 10));
     connect(form, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
     sub->setWindowTitle(form->windowTitle());
+    // Queued: the write-back may ask the user, which is no business of a window being deleted.
+    if (WineSession::current())
+        connect(
+            sub, &QObject::destroyed, this, [this] { editorClosed(); }, Qt::QueuedConnection);
     form->show();
     sub->show();
     mdi_->setActiveSubWindow(sub);
@@ -618,6 +654,26 @@ void TForm1::N1Click() {
 
 void TForm1::ExitClick() {
     close();
+}
+
+void TForm1::editorClosed() {
+    if (closing_)
+        return;
+    if (WineSession* wine = WineSession::current())
+        wine->writeBack(this, false);
+}
+
+void TForm1::WineOpenClick() {
+    const QString folder = DialogService::instance().folderName(
+        this, QStringLiteral("Wine プレフィックスを開く"), WineSession::defaultPrefixFolder());
+    if (folder.isEmpty())
+        return;
+    WineSession::openInNewProcess(this, folder);
+}
+
+void TForm1::WineWriteBackClick() {
+    if (WineSession* wine = WineSession::current())
+        wine->writeBack(this, false);
 }
 
 void TForm1::TileClick() {

@@ -76,6 +76,10 @@ public:
     void ScanRegClick() override;
     void ScanRegFixClick() override;
     void ScanRegRestoreClick() override;
+    // Asks for a Wine prefix and opens it in a new instance of the program.
+    void WineOpenClick();
+    // Writes the registry back to the open Wine prefix's files.
+    void WineWriteBackClick();
 
     QMenu* windowMenu() const { return windowMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
@@ -98,6 +102,10 @@ private:
     void savePlacement();
     void applyFrameShortcuts();
     void showFrameMenus();
+    // The frame's Wine items in an editor window's registry menu, which hides the frame's own.
+    void addWineItems(QMenu* registryMenu) const;
+    // Save point of the Wine prefix when an editor window has gone.
+    void editorClosed();
     // Brings an open tool window to the front; false when it is not open.
     bool raiseChildWindow(QWidget* window);
 
@@ -112,6 +120,7 @@ private:
     QPointer<QWidget> changeTrack_;  // the one change-tracking window
     QPointer<QWidget> orphanSearch_; // the one orphan search window
     bool started_ = false;
+    bool closing_ = false; // closing writes the prefix back once, after all its windows
 };
 
 } // namespace klv
