@@ -16,9 +16,8 @@ using klv::wine::WineFormatError;
 using klv::wine::WineKey;
 using klv::wine::WineRegFile;
 
-// A name, class or part of the relative path ending in NUL is written without that NUL (the writer
-// leaves out the last NUL of every string): a name may then meet another when read again ("a\0" and
-// "a"; "\0" and the default value), as in Wine, and a class loses one NUL each time it is written.
+// A name or part of the relative path ending in NUL is written without that NUL, as Wine writes
+// it: a name may then meet another when read again ("a\0" and "a"; "\0" and the default value).
 bool hasTextEndingInNul(const WineRegFile& f) {
     for (std::size_t at = f.relativeTo.find(u'\0'); at != std::u16string::npos;
          at = f.relativeTo.find(u'\0', at + 1))
@@ -29,8 +28,6 @@ bool hasTextEndingInNul(const WineRegFile& f) {
         const WineKey* k = todo.back();
         todo.pop_back();
         if (!k->name.empty() && k->name.back() == u'\0')
-            return true;
-        if (k->keyClass && !k->keyClass->empty() && k->keyClass->back() == u'\0')
             return true;
         for (const auto& v : k->values)
             if (!v.name.empty() && v.name.back() == u'\0')

@@ -54,8 +54,11 @@ public:
         WineKey* key = nullptr;
         bool anyKey = false;
         while (nextLine(line)) {
-            if (line.empty())
+            // Wine reads past leading blanks and takes a line of blanks as empty.
+            const std::size_t text = line.find_first_not_of(" \t");
+            if (text == std::string_view::npos)
                 continue;
+            line.remove_prefix(text);
             const char c = line.front();
             if (c == ';') {
                 if (line.starts_with(kRelative) && !anyKey) {
@@ -254,7 +257,11 @@ private:
                     start, sep == std::u16string::npos ? std::u16string::npos : sep - start);
                 if (part.empty())
                     fail("キーの名前が空です");
+                const std::size_t before = file_.keyCount();
                 k = &file_.child(*k, part);
+                // A key made on the way gets the line's time, as Wine gives it.
+                if (file_.keyCount() != before)
+                    k->modified = modified;
                 if (sep == std::u16string::npos)
                     break;
                 start = sep + 1;
@@ -276,13 +283,17 @@ private:
                 fail("値の名前が閉じていません");
             ++i;
         }
+        i = skipBlanks(line, i);
         if (i >= line.size() || line[i] != '=')
             fail("値の名前の後に = がありません");
-        ++i;
+        i = skipBlanks(line, i + 1);
         std::string_view rest = line.substr(i);
         if (rest.starts_with("\"")) {
             v.type = kRegSz;
             stringData(line, i + 1, v);
+        } else if (rest.starts_with("str:\"")) {
+            v.type = kRegSz; // read as Wine reads it; written back in the usual form
+            stringData(line, i + 5, v);
         } else if (rest.starts_with("str(")) {
             std::size_t j = i + 4;
             v.type = typeCode(line, j);
@@ -355,11 +366,17 @@ private:
         return static_cast<std::uint32_t>(t);
     }
 
+    static std::size_t skipBlanks(std::string_view line, std::size_t i) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        return i;
+    }
+
     void stringData(std::string_view line, std::size_t i, WineValue& v) {
         const std::u16string s = unescape(line, i, '"');
         if (i >= line.size())
             fail("文字列が閉じていません");
-        if (i + 1 != line.size())
+        if (skipBlanks(line, i + 1) != line.size())
             fail("文字列の後に余分な文字があります");
         v.data.reserve((s.size() + 1) * 2);
         for (char16_t u : s) {
@@ -415,8 +432,10 @@ private:
 
 // Wine's own escaping: past ASCII as \x (four digits when a hex digit follows), controls as C
 // or octal escapes, a backslash before the backslash and the two given characters; the
-// terminating NUL of a string is left out. Returns the characters written.
-std::size_t putEscaped(std::string& out, std::u16string_view s, char e0, char e1) {
+// terminating NUL of a name or a string is left out (a class keeps it). Returns the characters
+// written.
+std::size_t putEscaped(std::string& out, std::u16string_view s, char e0, char e1,
+                       bool dropFinalNul = true) {
     static constexpr std::string_view kEscapes = ".......abtnvfr.............e....";
     static constexpr char kHex[] = "0123456789abcdef";
     const std::size_t start = out.size();
@@ -438,7 +457,7 @@ std::size_t putEscaped(std::string& out, std::u16string_view s, char e0, char e1
             continue;
         }
         if (c < 32) {
-            if (c == 0 && left == 1)
+            if (c == 0 && left == 1 && dropFinalNul)
                 continue;
             if (kEscapes[c] != '.') {
                 out += '\\';
@@ -532,7 +551,7 @@ private:
             out_ += '\n';
             if (k.keyClass) {
                 out_ += "#class=\"";
-                putEscaped(out_, *k.keyClass, '"', '"');
+                putEscaped(out_, *k.keyClass, '"', '"', false); // Wine keeps a class whole
                 out_ += "\"\n";
             }
             if (k.link)

@@ -379,6 +379,26 @@ TEST(WineRegFileRead, TimeLineOverridesTheSecondsOfTheKeyLine) {
     EXPECT_NE(text.find("[B] 1700000000\n#time=1da1747c66d0000\n"), std::string::npos) << text;
 }
 
+TEST(WineRegFileRead, WhatWineAcceptsBeyondItsOwnFormIsRead) {
+    // Blanks before lines and around "=", lines of blanks, "str:", a class ending in NUL; keys
+    // made on the way take the time of the line that made them.
+    const WineRegFile f =
+        WineRegFile::parse(std::string(kHead) + "\n  [A\\\\B] 1700000000\n\t\n"
+                                                "  #class=\"c\\0\"\n"
+                                                "\t\"x\" = str:\"1\"  \n  @= dword:00000002\n");
+    const WineKey& b = key(f, u"A\\B");
+    expectValue(b, u"x", 1, sz(u"1"));
+    expectValue(b, u"", 4, bytes({2, 0, 0, 0}));
+    EXPECT_EQ(b.keyClass, std::u16string(u"c\0", 2));
+    EXPECT_EQ(key(f, u"A").modified, fromUnix(1700000000));
+    const std::string text = f.write();
+    EXPECT_NE(text.find("[A\\\\B] 1700000000\n#time=1da1747c66d0000\n#class=\"c\\0\"\n@=dword:"
+                        "00000002\n\"x\"=\"1\"\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(WineRegFile::parse(text).write(), text);
+}
+
 TEST(WineRegFileRead, CrLfLinesReadAsLf) {
     for (const char* name : {"string_escapes.reg", "hex_wrapping.reg", "prefix/system.reg"}) {
         SCOPED_TRACE(name);
