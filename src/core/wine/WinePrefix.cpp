@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sqlite3.h>
@@ -86,12 +87,58 @@ struct FileRow {
     std::string arch;
 };
 
+// XXH64 of the bytes: the files are hashed at every opening, so at memory speed rather than a
+// byte at a time.
+std::uint64_t rotl(std::uint64_t x, int r) {
+    return x << r | x >> (64 - r);
+}
+
+std::uint64_t load64(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v; // little-endian machines only, as the hashes stay on this machine
+}
+
 std::int64_t hashOf(std::string_view bytes) {
-    std::uint64_t h = 14695981039346656037ULL;
-    for (const char c : bytes) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 1099511628211ULL;
+    constexpr std::uint64_t p1 = 0x9E3779B185EBCA87ULL, p2 = 0xC2B2AE3D27D4EB4FULL,
+                            p3 = 0x165667B19E3779F9ULL, p4 = 0x85EBCA77C2B2AE63ULL,
+                            p5 = 0x27D4EB2F165667C5ULL;
+    const auto round = [&](std::uint64_t acc, std::uint64_t in) {
+        return rotl(acc + in * p2, 31) * p1;
+    };
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    std::uint64_t h;
+    if (bytes.size() >= 32) {
+        std::uint64_t v1 = p1 + p2, v2 = p2, v3 = 0, v4 = 0 - p1;
+        for (; p + 32 <= end; p += 32) {
+            v1 = round(v1, load64(p));
+            v2 = round(v2, load64(p + 8));
+            v3 = round(v3, load64(p + 16));
+            v4 = round(v4, load64(p + 24));
+        }
+        h = rotl(v1, 1) + rotl(v2, 7) + rotl(v3, 12) + rotl(v4, 18);
+        for (const std::uint64_t v : {v1, v2, v3, v4})
+            h = (h ^ round(0, v)) * p1 + p4;
+    } else {
+        h = p5;
     }
+    h += bytes.size();
+    for (; p + 8 <= end; p += 8)
+        h = rotl(h ^ round(0, load64(p)), 27) * p1 + p4;
+    if (p + 4 <= end) {
+        std::uint32_t w;
+        std::memcpy(&w, p, 4);
+        h = rotl(h ^ (w * p1), 23) * p2 + p3;
+        p += 4;
+    }
+    for (; p < end; ++p)
+        h = rotl(h ^ (static_cast<unsigned char>(*p) * p5), 11) * p1;
+    h ^= h >> 33;
+    h *= p2;
+    h ^= h >> 29;
+    h *= p3;
+    h ^= h >> 32;
     return static_cast<std::int64_t>(h == 0 ? 1 : h); // 0 stands for "no file"
 }
 
@@ -383,8 +430,7 @@ fs::path WinePrefix::homeFor(const fs::path& prefix, const fs::path& programFold
                   static_cast<unsigned long long>(
                       static_cast<std::uint64_t>(hashOf(canon.string())) & 0xFFFFFFFFULL));
     // Found without regard to case; made only when a prefix is opened.
-    return findNoCase(programFolder, "WINE").value_or(programFolder / "WINE") /
-           (name + "-" + hash);
+    return findNoCase(programFolder, "WINE").value_or(programFolder / "WINE") / (name + "-" + hash);
 }
 
 void WinePrefix::useInThisProcess() const {
