@@ -7,6 +7,7 @@
 #include "core/platform/TimeText.h"
 #include "core/registry/RegistryError.h"
 #include "core/registry/SqlStatement.h"
+#include "core/wine/WineSplice.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -30,6 +31,7 @@ constexpr int kHku = 3;
 constexpr int kHkcc = 4;
 constexpr int kHkdd = 5;
 constexpr std::size_t kBackupsKept = 10;
+constexpr std::size_t kSpliceLimit = 20000; // changed keys a write-back splices into a file
 constexpr std::u16string_view kDefaultUserPath = u"\\User\\S-1-5-21-0-0-0-1000";
 constexpr std::u16string_view kDefaultUserDefPath = u"\\User\\.Default";
 constexpr std::u16string_view kMachinePath = u"\\Machine";
@@ -54,19 +56,52 @@ INSERT OR IGNORE INTO meta(name, value) VALUES('wine_synced', -1);
 
 // Every change of the registry, by any process, counts; while the count is the one of the last
 // time the files and the store agreed, nothing needs writing and nothing is read to find out.
+// Each changed key is noted (1: its lines, 2: its subkeys, 4: made since) with the count, so
+// that a write-back rewrites only those keys' lines.
 const char* const kCountChanges = R"sql(
-CREATE TRIGGER IF NOT EXISTS wine_key_added AFTER INSERT ON keys
-    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
-CREATE TRIGGER IF NOT EXISTS wine_key_changed AFTER UPDATE ON keys
-    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
-CREATE TRIGGER IF NOT EXISTS wine_key_deleted AFTER DELETE ON keys
-    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
-CREATE TRIGGER IF NOT EXISTS wine_value_added AFTER INSERT ON vals
-    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
-CREATE TRIGGER IF NOT EXISTS wine_value_changed AFTER UPDATE ON vals
-    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
-CREATE TRIGGER IF NOT EXISTS wine_value_deleted AFTER DELETE ON vals
-    BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; END;
+CREATE TABLE IF NOT EXISTS wine_dirty(
+    id   INTEGER PRIMARY KEY,
+    how  INTEGER NOT NULL,
+    seq  INTEGER NOT NULL);
+CREATE TRIGGER IF NOT EXISTS wine_key_added AFTER INSERT ON keys BEGIN
+    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
+    INSERT INTO wine_dirty(id, how, seq)
+        VALUES(NEW.id, 5, (SELECT value FROM meta WHERE name = 'wine_changes'))
+        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
+    INSERT INTO wine_dirty(id, how, seq)
+        VALUES(NEW.parent, 3, (SELECT value FROM meta WHERE name = 'wine_changes'))
+        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
+END;
+CREATE TRIGGER IF NOT EXISTS wine_key_changed AFTER UPDATE ON keys BEGIN
+    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
+    INSERT INTO wine_dirty(id, how, seq)
+        VALUES(NEW.id, 1, (SELECT value FROM meta WHERE name = 'wine_changes'))
+        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
+END;
+CREATE TRIGGER IF NOT EXISTS wine_key_deleted AFTER DELETE ON keys BEGIN
+    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
+    INSERT INTO wine_dirty(id, how, seq)
+        VALUES(OLD.parent, 3, (SELECT value FROM meta WHERE name = 'wine_changes'))
+        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
+END;
+CREATE TRIGGER IF NOT EXISTS wine_value_added AFTER INSERT ON vals BEGIN
+    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
+    INSERT INTO wine_dirty(id, how, seq)
+        VALUES(NEW.key, 1, (SELECT value FROM meta WHERE name = 'wine_changes'))
+        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
+END;
+CREATE TRIGGER IF NOT EXISTS wine_value_changed AFTER UPDATE ON vals BEGIN
+    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
+    INSERT INTO wine_dirty(id, how, seq)
+        VALUES(NEW.key, 1, (SELECT value FROM meta WHERE name = 'wine_changes'))
+        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
+END;
+CREATE TRIGGER IF NOT EXISTS wine_value_deleted AFTER DELETE ON vals BEGIN
+    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
+    INSERT INTO wine_dirty(id, how, seq)
+        VALUES(OLD.key, 1, (SELECT value FROM meta WHERE name = 'wine_changes'))
+        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
+END;
 )sql";
 
 // A bulk load counts as one change, not one per row.
@@ -677,10 +712,16 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
     s.writePending();
     // Loading changes nothing that needs writing; changes made before still do.
     const std::int64_t changes = metaValue(s, "wine_changes");
-    if ((wasInSync ||
-         std::all_of(trees.begin(), trees.end(), [](const auto& t) { return t.has_value(); })) &&
-        metaValue(s, "wine_synced") != changes)
-        setMetaValue(s, "wine_synced", changes);
+    if (wasInSync ||
+        std::all_of(trees.begin(), trees.end(), [](const auto& t) { return t.has_value(); })) {
+        if (metaValue(s, "wine_synced") != changes) {
+            setMetaValue(s, "wine_synced", changes);
+            execSql(s.db(), "DELETE FROM wine_dirty");
+        }
+    } else if (std::any_of(trees.begin(), trees.end(),
+                           [](const auto& t) { return t.has_value(); })) {
+        execSql(s.db(), "DELETE FROM wine_dirty WHERE id NOT IN (SELECT id FROM keys)");
+    }
     t.commit();
 }
 
@@ -811,32 +852,136 @@ void trimBackups(const fs::path& folder, std::string_view name) {
         fs::remove(found[i], ec);
 }
 
+// The file as it is, kept as `backup`: a second name for its bytes where the file system
+// allows it (the write-back renames the new file over the old name, so those bytes stay as they
+// are: Wine too writes its files through a new file), else a copy.
+void keepBackup(const fs::path& file, const fs::path& backup, const std::string& bytes) {
+    if (::linkat(AT_FDCWD, file.c_str(), AT_FDCWD, backup.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        // The bytes are on the disk already; the new name must be too.
+        const int dir = ::open(backup.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+        return;
+    }
+    writeFileAtomically(backup, bytes);
+}
+
 } // namespace
+
+std::optional<std::vector<WineKeyChange>> WinePrefix::keyChanges(KeyId fileKey) {
+    Store& s = *store_;
+    if (!hasTable(s.db(), "wine_dirty"))
+        return std::nullopt;
+    std::vector<std::pair<KeyId, std::int64_t>> dirty;
+    {
+        SqlStatement st(s.db(), "SELECT id, how FROM wine_dirty");
+        SqlStatement::Use u(st);
+        while (u.step())
+            dirty.emplace_back(u.i64(0), u.i64(1));
+    }
+    // Past this many keys, writing the file whole is as quick.
+    if (dirty.size() > kSpliceLimit)
+        return std::nullopt;
+    const auto extras = readExtras(s);
+    std::vector<WineKeyChange> changes;
+    for (const auto& [id, how] : dirty) {
+        std::vector<std::u16string> path;
+        bool inFile = false;
+        for (KeyId at = id; path.size() <= static_cast<std::size_t>(kMaxKeyDepth);) {
+            if (at == fileKey) {
+                inFile = true;
+                break;
+            }
+            const KeyRecord* r = s.key(at);
+            if (!r || r->depth == 0)
+                break; // gone, or in another root
+            path.push_back(nameUnits(r->name));
+            at = r->parent;
+        }
+        if (!inFile)
+            continue;
+        std::reverse(path.begin(), path.end());
+        const KeyRecord* r = s.key(id);
+        WineKey k;
+        k.modified = r->lastWrite;
+        const bool hasSubkeys = r->subKeys > 0;
+        if (auto e = extras.find(id); e != extras.end()) {
+            k.keyClass = e->second.keyClass;
+            k.link = e->second.link;
+        }
+        for (const RawValue& v : s.values(id))
+            k.values.push_back(wineOf(v));
+        WineKeyChange c;
+        c.lines = writeWineKey(path, k, hasSubkeys);
+        c.path = std::move(path);
+        c.replacesSubtree = (how & 4) != 0;
+        c.subkeysChanged = (how & 2) != 0;
+        if (c.subkeysChanged && !c.replacesSubtree) {
+            const std::vector<KeyId> kids = s.children(id);
+            for (const KeyId kid : kids)
+                if (const KeyRecord* kr = s.key(kid))
+                    c.subkeys.push_back(nameUnits(kr->name));
+        }
+        changes.push_back(std::move(c));
+    }
+    return changes;
+}
 
 std::vector<std::string> WinePrefix::writeBack() {
     struct Pending {
         std::size_t file;
         std::string text;
+        std::optional<std::string> current; // the file as it is
+        bool asRead;                        // as last read or written
+        bool spliced;
     };
+    spliced_ = 0;
     std::vector<Pending> pending;
     std::vector<std::string> problems;
     store_->refresh();
     if (inSync(*store_))
         return {};
-    const std::int64_t changes = metaValue(*store_, "wine_changes");
-    for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
-        const auto row = readRow(*store_, kWineFiles[i]);
-        const auto key = fileKey(i);
-        if (!row)
-            continue;
-        if (!key) {
-            problems.push_back(std::string(kWineFiles[i]) +
-                               message(" のキーがないため、このファイルは書き戻しません"));
-            continue;
+    std::int64_t changes = 0;
+    {
+        Store::ReadSnapshot snapshot(*store_); // the files as of one moment of the store
+        changes = metaValue(*store_, "wine_changes");
+        for (std::size_t i = 0; i < kWineFiles.size(); ++i) {
+            const auto row = readRow(*store_, kWineFiles[i]);
+            const auto key = fileKey(i);
+            if (!row)
+                continue;
+            if (!key) {
+                problems.push_back(std::string(kWineFiles[i]) +
+                                   message(" のキーがないため、このファイルは書き戻しません"));
+                continue;
+            }
+            Pending p{i, {}, {}, false, false};
+            try {
+                p.current = readFileBytes(prefix_ / kWineFiles[i]);
+            } catch (const FileError& e) {
+                problems.push_back(e.what());
+                continue;
+            }
+            p.asRead = (p.current ? hashOf(*p.current) : 0) == row->disk;
+            // A file as this program last wrote or read it (in Wine's own form) takes only
+            // the lines of the keys that changed; any other is written whole.
+            if (p.asRead && p.current && row->text == row->disk) {
+                if (auto keys = keyChanges(*key)) {
+                    if (keys->empty())
+                        continue;
+                    if (auto text = spliceWineFile(*p.current, *keys)) {
+                        p.text = std::move(*text);
+                        p.spliced = true;
+                    }
+                }
+            }
+            if (!p.spliced)
+                p.text = dumpFile(i, *key).write();
+            if (hashOf(p.text) != row->text)
+                pending.push_back(std::move(p));
         }
-        std::string text = dumpFile(i, *key).write();
-        if (hashOf(text) != row->text)
-            pending.push_back(Pending{i, std::move(text)});
     }
     std::vector<std::string> written;
     if (!pending.empty() && wineServerRunning(prefix_))
@@ -849,14 +994,8 @@ std::vector<std::string> WinePrefix::writeBack() {
         const std::string_view name = kWineFiles[p.file];
         const fs::path path = prefix_ / name;
         FileRow row = *readRow(*store_, name);
-        std::optional<std::string> current;
-        try {
-            current = readFileBytes(path);
-        } catch (const FileError& e) {
-            problems.push_back(e.what());
-            continue;
-        }
-        if ((current ? hashOf(*current) : 0) != row.disk) {
+        const std::optional<std::string>& current = p.current;
+        if (!p.asRead) {
             // Wine saved the file since it was read: writing now would throw its changes away.
             saveUnsaved(name, p.text);
             problems.push_back(notes_.back());
@@ -870,11 +1009,12 @@ std::vector<std::string> WinePrefix::writeBack() {
             for (int n = 2; fs::exists(backup, ec); ++n)
                 backup = folder / (std::string(name) + "." + fileNameTimeTextNow() + "-" +
                                    std::to_string(n));
-            writeFileAtomically(backup, *current);
+            keepBackup(path, backup, *current);
             trimBackups(folder, name);
             backedUp_[p.file] = true;
         }
         writeFileAtomically(path, p.text);
+        spliced_ += p.spliced ? 1 : 0;
         row.disk = row.text = hashOf(p.text);
         Store::Transaction t(*store_);
         writeRow(*store_, name, row);
@@ -885,6 +1025,10 @@ std::vector<std::string> WinePrefix::writeBack() {
         // Every file now holds what the store held when this began.
         Store::Transaction t(*store_);
         setMetaValue(*store_, "wine_synced", changes);
+        SqlStatement st(store_->db(), "DELETE FROM wine_dirty WHERE seq <= ?1");
+        SqlStatement::Use u(st);
+        u.bind(1, changes);
+        u.run();
         t.commit();
     } else {
         std::string all;

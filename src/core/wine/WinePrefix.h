@@ -12,6 +12,7 @@
 // the prefix's drives, so every window and klovreg work on it as on the embedded registry.
 #include "core/registry/Store.h"
 #include "core/wine/WineRegFile.h"
+#include "core/wine/WineSplice.h"
 
 #include <array>
 #include <filesystem>
@@ -94,6 +95,8 @@ public:
     // gone; FileWriteError when the disk refuses (the file stays as it was). Returns the names
     // of the files written.
     std::vector<std::string> writeBack();
+    // Of the files the last writeBack() wrote, how many took only their changed keys' lines.
+    std::size_t splicedFiles() const { return spliced_; }
 
 private:
     struct FileState;
@@ -103,6 +106,9 @@ private:
     void setViews();
     std::optional<KeyId> fileKey(std::size_t file);
     WineRegFile dumpFile(std::size_t file, KeyId key);
+    // The keys of the file below `fileKey` changed since it was last read or written, with
+    // their lines now; nullopt when they are not known or too many to be worth splicing.
+    std::optional<std::vector<WineKeyChange>> keyChanges(KeyId fileKey);
     void saveUnsaved(std::string_view name, const std::string& text);
 
     std::filesystem::path prefix_;
@@ -111,6 +117,7 @@ private:
     std::shared_ptr<Store> store_;
     std::vector<std::string> notes_;
     std::array<bool, 3> backedUp_{};
+    std::size_t spliced_ = 0;
 };
 
 } // namespace klv::wine

@@ -42,6 +42,97 @@ std::u16string foldOf(std::u16string_view s) {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
+std::u16string utf8ToUtf16Units(std::string_view utf8);
+void utf8Char(std::string_view s, std::size_t& i, std::u16string& out);
+
+// Wine's escapes: \a \b \e \f \n \r \t \v, \x with up to four hex digits (one UTF-16 unit),
+// octal with up to three digits, and a backslash before any other character. Bytes past
+// ASCII are UTF-8 (Wine writes none; an editor may have).
+std::u16string unescape(std::string_view s, std::size_t& i, char end) {
+    std::u16string out;
+    while (i < s.size() && (end == '\0' || s[i] != end)) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c == '\\' && i + 1 < s.size()) {
+            const char e = s[++i];
+            ++i;
+            switch (e) {
+            case 'a':
+                out += u'\a';
+                continue;
+            case 'b':
+                out += u'\b';
+                continue;
+            case 'e':
+                out += u'\x1b';
+                continue;
+            case 'f':
+                out += u'\f';
+                continue;
+            case 'n':
+                out += u'\n';
+                continue;
+            case 'r':
+                out += u'\r';
+                continue;
+            case 't':
+                out += u'\t';
+                continue;
+            case 'v':
+                out += u'\v';
+                continue;
+            case 'x': {
+                unsigned v = 0;
+                int digits = 0;
+                for (int h; digits < 4 && i < s.size() && (h = hexDigitValue(s[i])) >= 0;
+                     ++i, ++digits)
+                    v = v * 16 + static_cast<unsigned>(h);
+                out += digits ? static_cast<char16_t>(v) : u'x';
+                continue;
+            }
+            default:
+                if (e >= '0' && e <= '7') {
+                    unsigned v = static_cast<unsigned>(e - '0');
+                    for (int n = 0; n < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++n, ++i)
+                        v = v * 8 + static_cast<unsigned>(s[i] - '0');
+                    out += static_cast<char16_t>(v);
+                    continue;
+                }
+                out += static_cast<char16_t>(static_cast<unsigned char>(e));
+                continue;
+            }
+        }
+        if (c < 0x80) {
+            out += static_cast<char16_t>(c);
+            ++i;
+            continue;
+        }
+        utf8Char(s, i, out);
+    }
+    return out;
+}
+
+void utf8Char(std::string_view s, std::size_t& i, std::u16string& out) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const int n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (n > 1 && i + static_cast<std::size_t>(n) <= s.size() &&
+        isValidUtf8(s.substr(i, static_cast<std::size_t>(n)))) {
+        out += utf8ToUtf16Units(s.substr(i, static_cast<std::size_t>(n)));
+        i += static_cast<std::size_t>(n);
+        return;
+    }
+    out += static_cast<char16_t>(c); // not UTF-8: the byte as Latin-1, as older Wine read it
+    ++i;
+}
+
+std::u16string utf8ToUtf16Units(std::string_view utf8) {
+    const std::string le = utf8ToUtf16(utf8);
+    std::u16string u;
+    for (std::size_t k = 0; k + 1 < le.size(); k += 2)
+        u += static_cast<char16_t>(static_cast<unsigned char>(le[k]) |
+                                   static_cast<unsigned char>(le[k + 1]) << 8);
+    return u;
+}
+
 class Reader {
 public:
     explicit Reader(std::string_view bytes) : text_(bytes) {}
@@ -103,95 +194,6 @@ private:
         pos_ = stop + 1;
         ++lineNo_;
         return true;
-    }
-
-    // Wine's escapes: \a \b \e \f \n \r \t \v, \x with up to four hex digits (one UTF-16 unit),
-    // octal with up to three digits, and a backslash before any other character. Bytes past
-    // ASCII are UTF-8 (Wine writes none; an editor may have).
-    std::u16string unescape(std::string_view s, std::size_t& i, char end) {
-        std::u16string out;
-        while (i < s.size() && (end == '\0' || s[i] != end)) {
-            const auto c = static_cast<unsigned char>(s[i]);
-            if (c == '\\' && i + 1 < s.size()) {
-                const char e = s[++i];
-                ++i;
-                switch (e) {
-                case 'a':
-                    out += u'\a';
-                    continue;
-                case 'b':
-                    out += u'\b';
-                    continue;
-                case 'e':
-                    out += u'\x1b';
-                    continue;
-                case 'f':
-                    out += u'\f';
-                    continue;
-                case 'n':
-                    out += u'\n';
-                    continue;
-                case 'r':
-                    out += u'\r';
-                    continue;
-                case 't':
-                    out += u'\t';
-                    continue;
-                case 'v':
-                    out += u'\v';
-                    continue;
-                case 'x': {
-                    unsigned v = 0;
-                    int digits = 0;
-                    for (int h; digits < 4 && i < s.size() && (h = hexDigitValue(s[i])) >= 0;
-                         ++i, ++digits)
-                        v = v * 16 + static_cast<unsigned>(h);
-                    out += digits ? static_cast<char16_t>(v) : u'x';
-                    continue;
-                }
-                default:
-                    if (e >= '0' && e <= '7') {
-                        unsigned v = static_cast<unsigned>(e - '0');
-                        for (int n = 0; n < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7';
-                             ++n, ++i)
-                            v = v * 8 + static_cast<unsigned>(s[i] - '0');
-                        out += static_cast<char16_t>(v);
-                        continue;
-                    }
-                    out += static_cast<char16_t>(static_cast<unsigned char>(e));
-                    continue;
-                }
-            }
-            if (c < 0x80) {
-                out += static_cast<char16_t>(c);
-                ++i;
-                continue;
-            }
-            utf8Char(s, i, out);
-        }
-        return out;
-    }
-
-    void utf8Char(std::string_view s, std::size_t& i, std::u16string& out) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const int n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        if (n > 1 && i + static_cast<std::size_t>(n) <= s.size() &&
-            isValidUtf8(s.substr(i, static_cast<std::size_t>(n)))) {
-            out += utf8ToUtf16Units(s.substr(i, static_cast<std::size_t>(n)));
-            i += static_cast<std::size_t>(n);
-            return;
-        }
-        out += static_cast<char16_t>(c); // not UTF-8: the byte as Latin-1, as older Wine read it
-        ++i;
-    }
-
-    static std::u16string utf8ToUtf16Units(std::string_view utf8) {
-        const std::string le = utf8ToUtf16(utf8);
-        std::u16string u;
-        for (std::size_t k = 0; k + 1 < le.size(); k += 2)
-            u += static_cast<char16_t>(static_cast<unsigned char>(le[k]) |
-                                       static_cast<unsigned char>(le[k + 1]) << 8);
-        return u;
     }
 
     void option(std::string_view line, WineKey* key, bool anyKey) {
@@ -507,7 +509,17 @@ std::u16string_view unitsOf(const std::string& data, std::u16string& buf) {
 
 class Writer {
 public:
-    explicit Writer(const WineRegFile& f) : f_(f) {}
+    explicit Writer(const WineRegFile* f) : f_(f) {}
+
+    // One key's own lines, `path` its names below the file's base key.
+    std::string block(const std::vector<std::u16string>& path, const WineKey& k, bool hasSubkeys) {
+        for (const std::u16string& name : path)
+            path_.push_back(&name);
+        if (written(k, hasSubkeys))
+            ownLines(k, path.empty());
+        path_.clear();
+        return std::move(out_);
+    }
 
     std::string run() {
         out_.reserve(1 << 16);
@@ -516,7 +528,7 @@ public:
         out_ += kRelative;
         // The path as Wine prints it: a doubled backslash between names.
         std::size_t start = 0;
-        const std::u16string_view rel = f_.relativeTo;
+        const std::u16string_view rel = f_->relativeTo;
         for (;;) {
             const std::size_t sep = rel.find(u'\\', start);
             putEscaped(out_,
@@ -528,18 +540,38 @@ public:
             start = sep + 1;
         }
         out_ += '\n';
-        if (!f_.arch.empty()) {
+        if (!f_->arch.empty()) {
             out_ += "\n#arch=";
-            out_ += f_.arch;
+            out_ += f_->arch;
             out_ += '\n';
         }
-        key(f_.root(), true);
+        key(f_->root(), true);
         return std::move(out_);
     }
 
 private:
+    // Wine writes a key that has values, a class or a link mark, or no subkeys; the others
+    // are implied by their subkeys' paths.
+    static bool written(const WineKey& k, bool hasSubkeys) {
+        return !k.values.empty() || !hasSubkeys || k.keyClass || k.link;
+    }
+
     void key(const WineKey& k, bool isBase) {
-        if (!k.values.empty() || k.subkeys.empty() || k.keyClass || k.link) {
+        if (written(k, !k.subkeys.empty()))
+            ownLines(k, isBase);
+        std::vector<const WineKey*> subs(k.subkeys.begin(), k.subkeys.end());
+        std::sort(subs.begin(), subs.end(), [](const WineKey* a, const WineKey* b) {
+            return compareWineNames(a->name, b->name) < 0;
+        });
+        for (const WineKey* s : subs) {
+            path_.push_back(&s->name);
+            key(*s, false);
+            path_.pop_back();
+        }
+    }
+
+    void ownLines(const WineKey& k, bool isBase) {
+        {
             out_ += "\n[";
             if (!isBase)
                 putPath();
@@ -565,15 +597,6 @@ private:
             });
             for (const WineValue* v : vals)
                 value(*v);
-        }
-        std::vector<const WineKey*> subs(k.subkeys.begin(), k.subkeys.end());
-        std::sort(subs.begin(), subs.end(), [](const WineKey* a, const WineKey* b) {
-            return compareWineNames(a->name, b->name) < 0;
-        });
-        for (const WineKey* s : subs) {
-            path_.push_back(&s->name);
-            key(*s, false);
-            path_.pop_back();
         }
     }
 
@@ -644,7 +667,7 @@ private:
         out_ += '\n';
     }
 
-    const WineRegFile& f_;
+    const WineRegFile* f_;
     std::string out_;
     std::vector<const std::u16string*> path_;
     std::u16string units_;
@@ -712,7 +735,40 @@ WineRegFile WineRegFile::parse(std::string_view bytes) {
 }
 
 std::string WineRegFile::write() const {
-    return Writer(*this).run();
+    return Writer(this).run();
+}
+
+std::optional<std::vector<std::u16string>> wineKeyLinePath(std::string_view line) {
+    if (line.empty() || line.front() != '[')
+        return std::nullopt;
+    std::size_t i = 1;
+    const std::u16string path = unescape(line, i, ']');
+    if (i >= line.size())
+        return std::nullopt;
+    std::vector<std::u16string> names;
+    for (std::size_t start = 0; !path.empty();) {
+        const std::size_t sep = path.find(u'\\', start);
+        names.push_back(path.substr(start, sep == std::u16string::npos ? sep : sep - start));
+        if (names.back().empty())
+            return std::nullopt;
+        if (sep == std::u16string::npos)
+            break;
+        start = sep + 1;
+    }
+    return names;
+}
+
+int compareWinePaths(const std::vector<std::u16string>& a, const std::vector<std::u16string>& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (const int c = compareWineNames(a[i], b[i]); c != 0)
+            return c;
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+std::string writeWineKey(const std::vector<std::u16string>& path, const WineKey& key,
+                         bool hasSubkeys) {
+    return Writer(nullptr).block(path, key, hasSubkeys);
 }
 
 } // namespace klv::wine

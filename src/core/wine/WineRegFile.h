@@ -74,6 +74,18 @@ private:
     std::unordered_map<std::u16string, WineKey*> childIndex_; // see child()
 };
 
+// One key's lines as write() gives them within its file ("\n[path] seconds" through its last
+// value), or nothing for a key that gets no line (one with subkeys and nothing else). `path`:
+// its names below the file's base key; `hasSubkeys` stands for key.subkeys, which may be empty.
+std::string writeWineKey(const std::vector<std::u16string>& path, const WineKey& key,
+                         bool hasSubkeys);
+
+// The names of a key line's path ("[A\\B] 1" gives A and B; "[]" none); nullopt for a line
+// that is no key line.
+std::optional<std::vector<std::u16string>> wineKeyLinePath(std::string_view line);
+// Wine's order of keys in a file: depth first, a key before its subkeys, siblings by name.
+int compareWinePaths(const std::vector<std::u16string>& a, const std::vector<std::u16string>& b);
+
 // Wine's comparison of names: UTF-16 units lower-cased one by one, then the shorter first.
 int compareWineNames(std::u16string_view a, std::u16string_view b);
 

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -287,6 +288,25 @@ TEST_F(WinePrefixTest, ChangesOfAnotherConnectionAreFoundAndWritten) {
     EXPECT_TRUE(p->writeBack().empty());
 }
 
+TEST_F(WinePrefixTest, AFileThatIsALinkStaysALinkAndItsBackupKeepsTheOldBytes) {
+    fs::create_directories(prefix / "real");
+    fs::rename(prefix / "user.reg", prefix / "real" / "user.reg");
+    fs::create_symlink("real/user.reg", prefix / "user.reg");
+    auto p = openPrefix();
+    {
+        auto hkcu = reg(*p, HKEY_CURRENT_USER_H);
+        ASSERT_TRUE(hkcu->OpenKey("Software\\Wine\\Explorer", false));
+        hkcu->WriteString("Desktop", "Linked");
+    }
+    EXPECT_EQ(p->writeBack(), std::vector<std::string>{"user.reg"});
+    EXPECT_TRUE(fs::is_symlink(prefix / "user.reg"));
+    EXPECT_NE(readFileBytes(prefix / "real" / "user.reg")->find("\"Desktop\"=\"Linked\""),
+              std::string::npos);
+    const auto backup = fs::directory_iterator(p->backupFolder())->path();
+    EXPECT_EQ(readFileBytes(backup), std::string(kUserReg));
+    EXPECT_FALSE(fs::is_symlink(backup));
+}
+
 TEST_F(WinePrefixTest, WritingWaitsForTheWineserverToEnd) {
     auto p = openPrefix();
     {
@@ -458,6 +478,101 @@ TEST_F(WinePrefixTest, AFileWithoutKeysIsNoChangeAndNothingIsMadeForABadFolder) 
     const fs::path other = folders.root() / "other-home";
     EXPECT_THROW(WinePrefix(folders.root() / "none", other).open(), WinePrefixError);
     EXPECT_FALSE(fs::exists(other));
+}
+
+// Random edits of every kind, each round written back by taking only the changed keys' lines
+// into the file: the file must always be what writing the whole registry gives.
+TEST_F(WinePrefixTest, WritingOnlyTheChangedKeysGivesTheWholeFile) {
+    const std::vector<std::u16string> names{u"alpha", u"Beta", u"_under", u"gamma_2", u"Delta",
+                                            u"[x]",   u"日本", u"zeta",   u"Eta",     u"a_b"};
+    std::mt19937 random(20261211);
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    WineRegFile f;
+    f.relativeTo = u"REGISTRY\\Machine";
+    f.arch = "win64";
+    std::vector<WineKey*> made{&f.root()};
+    for (int i = 0; i < 300; ++i) {
+        WineKey* parent = made[pick(made.size())];
+        if (parent != &f.root() && made.size() > 40 && pick(3) == 0)
+            continue;
+        WineKey& k = f.child(*parent, names[pick(names.size())] + u"_" +
+                                          std::u16string(1, static_cast<char16_t>(u'0' + i % 10)));
+        k.modified = fileTimeFromUnix(1700000000 + i);
+        if (pick(2) == 0)
+            k.values.push_back({names[pick(names.size())], REG_DWORD, std::string(4, 'a')});
+        made.push_back(&k);
+    }
+    const std::string original = f.write();
+    put("system.reg", original);
+    auto p = openPrefix();
+    Store& store = *p->store();
+    const KeyId hklm = Store::rootId(2);
+
+    std::size_t spliced = 0;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<KeyId> keys;
+        std::vector<KeyId> todo{hklm};
+        while (!todo.empty()) {
+            const KeyId k = todo.back();
+            todo.pop_back();
+            keys.push_back(k);
+            for (const KeyId c : store.children(k))
+                todo.push_back(c);
+        }
+        const auto deleteTree = [&](KeyId k, auto& self) -> void {
+            const std::vector<KeyId> kids = store.children(k);
+            for (const KeyId c : kids)
+                self(c, self);
+            store.deleteKey(k);
+        };
+        for (int op = 1 + static_cast<int>(pick(4)); op > 0; --op) {
+            const KeyId k = keys[pick(keys.size())];
+            if (!store.key(k))
+                continue; // below a key deleted this round
+            const std::string name = "v" + std::to_string(pick(3));
+            switch (pick(7)) {
+            case 0:
+            case 1:
+                store.setValue(k, RawValue{StoredName{name, false}, REG_SZ, "r" + name + '\0'});
+                break;
+            case 2:
+                store.deleteValue(k, name);
+                break;
+            case 3: {
+                const KeyId c = store.createChild(
+                    k,
+                    StoredName{"New_" + std::to_string(round) + "_" + std::to_string(op), false});
+                if (pick(2) == 0)
+                    store.setValue(c, RawValue{StoredName{"n", false}, REG_DWORD, "abcd"});
+                break;
+            }
+            case 4: // gone with everything below it
+                if (k != hklm)
+                    deleteTree(k, deleteTree);
+                break;
+            case 5: // gone, and made again under the same name
+                if (const KeyRecord* r = store.key(k); r && k != hklm) {
+                    const StoredName n = r->name;
+                    const KeyId parent = r->parent;
+                    deleteTree(k, deleteTree);
+                    const KeyId again = store.createChild(parent, n);
+                    if (pick(2) == 0)
+                        store.createChild(again, StoredName{"again", false});
+                }
+                break;
+            default: // every value gone: a key with subkeys loses its line
+                for (const RawValue& v : std::vector<RawValue>(store.values(k)))
+                    store.deleteValue(k, v.name);
+                break;
+            }
+        }
+        p->writeBack();
+        spliced += p->splicedFiles();
+        const std::string whole = dumpWineTree(store, hklm, u"REGISTRY\\Machine", "win64").write();
+        ASSERT_TRUE(bytes("system.reg") == whole) << "round " << round;
+    }
+    EXPECT_GE(spliced, 30u);
 }
 
 // The store's views alone, as the prefix sets them up.
