@@ -57,9 +57,10 @@ inline void writeMinimalPrefix(const std::filesystem::path& folder) {
 // KLOVANTE_WINE_SERVER_ROOT at `root`.
 class FakeWineServer {
 public:
-    FakeWineServer(const std::filesystem::path& root, const std::filesystem::path& prefix) {
-        ::setenv("KLOVANTE_WINE_SERVER_ROOT", root.c_str(), 1);
-        const std::filesystem::path folder = wine::wineServerFolder(prefix);
+    FakeWineServer(const std::filesystem::path& root, const std::filesystem::path& prefix)
+        : FakeWineServer(serverFolder(root, prefix)) {}
+    // A wineserver whose server folder is `folder`.
+    explicit FakeWineServer(const std::filesystem::path& folder) {
         std::filesystem::create_directories(folder);
         const std::string lock = (folder / "lock").string();
         int ready[2];
@@ -101,6 +102,12 @@ public:
     }
 
 private:
+    static std::filesystem::path serverFolder(const std::filesystem::path& root,
+                                              const std::filesystem::path& prefix) {
+        ::setenv("KLOVANTE_WINE_SERVER_ROOT", root.c_str(), 1);
+        return wine::wineServerFolder(prefix);
+    }
+
     pid_t pid_ = -1;
 };
 

@@ -629,6 +629,14 @@ struct Store::Impl {
     }
 
     // The key, if cached or still there, with its values loaded.
+    // The key a write addresses; it must be there.
+    Node* existing(KeyId id) {
+        Node* n = node(id);
+        if (!n)
+            throw StoreError(sj("キーが見つかりません"));
+        return n;
+    }
+
     Node* withValues(KeyId id) {
         Node* n = node(id);
         if (n && !n->valuesLoaded)
@@ -1165,9 +1173,7 @@ KeyId Store::createChild(KeyId parent, const StoredName& name, bool* created) {
 void Store::deleteKey(KeyId id) {
     Transaction t(*this);
     ++d_->generation;
-    Node* n = d_->node(id);
-    if (!n)
-        throw StoreError(sj("キーが見つかりません"));
+    Node* n = d_->existing(id);
     if (n->rec.depth == 0)
         throw StoreError(sj("ルートキーは削除できません"), listedName(n->rec.name));
     requireWritable(n->rec, listedName(n->rec.name));
@@ -1209,9 +1215,7 @@ void Store::setValue(KeyId id, const RawValue& v) {
     Transaction t(*this);
     ++d_->generation;
     id = viewed(id);
-    Node* n = d_->node(id);
-    if (!n)
-        throw StoreError(sj("キーが見つかりません"));
+    Node* n = d_->existing(id);
     requireWritable(n->rec, listedName(v.name));
     if (nameLength(v.name) > kMaxValueNameBytes)
         throw StoreError(sj("値の名前が長すぎます（16383 バイトまで）"), listedName(v.name));
@@ -1266,9 +1270,7 @@ bool Store::deleteValue(KeyId id, const StoredName& name) {
     Transaction t(*this);
     ++d_->generation;
     id = viewed(id);
-    Node* n = d_->node(id);
-    if (!n)
-        throw StoreError(sj("キーが見つかりません"));
+    Node* n = d_->existing(id);
     requireWritable(n->rec, listedName(name));
     const std::string fold = foldName(name);
     {
@@ -1292,9 +1294,7 @@ void Store::setAccess(KeyId id, KeyAccess access) {
     Transaction t(*this);
     ++d_->generation;
     id = viewed(id);
-    Node* n = d_->node(id);
-    if (!n)
-        throw StoreError(sj("キーが見つかりません"));
+    Node* n = d_->existing(id);
     {
         SqlStatement::Use u(d_->updAccess);
         u.bind(1, id).bind(2, static_cast<int>(access));
@@ -1310,9 +1310,7 @@ void Store::setLastWrite(KeyId id, FileTime when) {
     Transaction t(*this);
     ++d_->generation;
     id = viewed(id);
-    Node* n = d_->node(id);
-    if (!n)
-        throw StoreError(sj("キーが見つかりません"));
+    Node* n = d_->existing(id);
     requireWritable(n->rec, listedName(n->rec.name));
     d_->touch(*n, when);
     t.commit();
@@ -1322,9 +1320,7 @@ void Store::clearKey(KeyId id) {
     Transaction t(*this);
     ++d_->generation;
     id = viewed(id);
-    Node* n = d_->node(id);
-    if (!n)
-        throw StoreError(sj("キーが見つかりません"));
+    Node* n = d_->existing(id);
     requireWritable(n->rec, listedName(n->rec.name));
     // What this transaction changed so far goes to the file first: the records of keys about
     // to go must not be written back at commit.

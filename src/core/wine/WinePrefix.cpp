@@ -58,62 +58,42 @@ INSERT OR IGNORE INTO meta(name, value) VALUES('wine_synced', -1);
 // time the files and the store agreed, nothing needs writing and nothing is read to find out.
 // Each changed key is noted (1: its lines, 2: its subkeys, 4: made since) with the count, so
 // that a write-back rewrites only those keys' lines.
-const char* const kCountChanges = R"sql(
-CREATE TABLE IF NOT EXISTS wine_dirty(
-    id   INTEGER PRIMARY KEY,
-    how  INTEGER NOT NULL,
-    seq  INTEGER NOT NULL);
-CREATE TRIGGER IF NOT EXISTS wine_key_added AFTER INSERT ON keys BEGIN
-    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
-    INSERT INTO wine_dirty(id, how, seq)
-        VALUES(NEW.id, 5, (SELECT value FROM meta WHERE name = 'wine_changes'))
-        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
-    INSERT INTO wine_dirty(id, how, seq)
-        VALUES(NEW.parent, 3, (SELECT value FROM meta WHERE name = 'wine_changes'))
-        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
-END;
-CREATE TRIGGER IF NOT EXISTS wine_key_changed AFTER UPDATE ON keys BEGIN
-    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
-    INSERT INTO wine_dirty(id, how, seq)
-        VALUES(NEW.id, 1, (SELECT value FROM meta WHERE name = 'wine_changes'))
-        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
-END;
-CREATE TRIGGER IF NOT EXISTS wine_key_deleted AFTER DELETE ON keys BEGIN
-    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
-    INSERT INTO wine_dirty(id, how, seq)
-        VALUES(OLD.parent, 3, (SELECT value FROM meta WHERE name = 'wine_changes'))
-        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
-END;
-CREATE TRIGGER IF NOT EXISTS wine_value_added AFTER INSERT ON vals BEGIN
-    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
-    INSERT INTO wine_dirty(id, how, seq)
-        VALUES(NEW.key, 1, (SELECT value FROM meta WHERE name = 'wine_changes'))
-        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
-END;
-CREATE TRIGGER IF NOT EXISTS wine_value_changed AFTER UPDATE ON vals BEGIN
-    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
-    INSERT INTO wine_dirty(id, how, seq)
-        VALUES(NEW.key, 1, (SELECT value FROM meta WHERE name = 'wine_changes'))
-        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
-END;
-CREATE TRIGGER IF NOT EXISTS wine_value_deleted AFTER DELETE ON vals BEGIN
-    UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
-    INSERT INTO wine_dirty(id, how, seq)
-        VALUES(OLD.key, 1, (SELECT value FROM meta WHERE name = 'wine_changes'))
-        ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, seq = excluded.seq;
-END;
-)sql";
+struct Trigger {
+    const char* name;
+    const char* event;
+    const char* marks; // rows of (key, how)
+};
+constexpr Trigger kTriggers[] = {
+    {"wine_key_added", "INSERT ON keys",
+     "SELECT NEW.id AS k, 5 AS h UNION ALL SELECT NEW.parent, 3"},
+    {"wine_key_changed", "UPDATE ON keys", "SELECT NEW.id AS k, 1 AS h"},
+    {"wine_key_deleted", "DELETE ON keys", "SELECT OLD.parent AS k, 3 AS h"},
+    {"wine_value_added", "INSERT ON vals", "SELECT NEW.key AS k, 1 AS h"},
+    {"wine_value_changed", "UPDATE ON vals", "SELECT NEW.key AS k, 1 AS h"},
+    {"wine_value_deleted", "DELETE ON vals", "SELECT OLD.key AS k, 1 AS h"},
+};
+
+std::string countChangesSql() {
+    std::string sql = "CREATE TABLE IF NOT EXISTS wine_dirty(id INTEGER PRIMARY KEY, "
+                      "how INTEGER NOT NULL, seq INTEGER NOT NULL);\n";
+    for (const Trigger& t : kTriggers)
+        sql += std::string("CREATE TRIGGER IF NOT EXISTS ") + t.name + " AFTER " + t.event +
+               " BEGIN UPDATE meta SET value = value + 1 WHERE name = 'wine_changes'; "
+               "INSERT INTO wine_dirty(id, how, seq) SELECT k, h, "
+               "(SELECT value FROM meta WHERE name = 'wine_changes') FROM (" +
+               t.marks +
+               ") WHERE true ON CONFLICT(id) DO UPDATE SET how = how | excluded.how, "
+               "seq = excluded.seq; END;\n";
+    return sql;
+}
 
 // A bulk load counts as one change, not one per row.
-const char* const kStopCounting = R"sql(
-DROP TRIGGER IF EXISTS wine_key_added;
-DROP TRIGGER IF EXISTS wine_key_changed;
-DROP TRIGGER IF EXISTS wine_key_deleted;
-DROP TRIGGER IF EXISTS wine_value_added;
-DROP TRIGGER IF EXISTS wine_value_changed;
-DROP TRIGGER IF EXISTS wine_value_deleted;
-UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';
-)sql";
+std::string stopCountingSql() {
+    std::string sql;
+    for (const Trigger& t : kTriggers)
+        sql += std::string("DROP TRIGGER IF EXISTS ") + t.name + ";\n";
+    return sql + "UPDATE meta SET value = value + 1 WHERE name = 'wine_changes';\n";
+}
 
 struct FileRow {
     std::int64_t disk = 0;
@@ -679,7 +659,7 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
     execSql(s.db(), kTables);
     const bool wasInSync = metaValue(s, "wine_changes") == metaValue(s, "wine_synced");
     if (std::any_of(trees.begin(), trees.end(), [](const auto& t) { return t.has_value(); })) {
-        execSql(s.db(), kStopCounting);
+        execSql(s.db(), stopCountingSql().c_str());
         for (const int root : {kHkcr, kHkcu, kHkcc})
             s.setRootView(root, std::nullopt);
         s.setAccess(Store::rootId(kHku), KeyAccess::Full);
@@ -707,7 +687,7 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
         }
         execSql(s.db(), "DELETE FROM wine_keys WHERE id NOT IN (SELECT id FROM keys)");
     }
-    execSql(s.db(), kCountChanges);
+    execSql(s.db(), countChangesSql().c_str());
     setViews();
     s.writePending();
     // Loading changes nothing that needs writing; changes made before still do.

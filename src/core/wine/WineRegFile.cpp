@@ -730,6 +730,22 @@ WineKey& WineRegFile::child(WineKey& parent, std::u16string_view name) {
     return k;
 }
 
+bool WineRegFile::hasNameEndingInNul() const {
+    for (std::size_t at = relativeTo.find(u'\0'); at != std::u16string::npos;
+         at = relativeTo.find(u'\0', at + 1))
+        if (at + 1 == relativeTo.size() || relativeTo[at + 1] == u'\\')
+            return true;
+    const auto endsInNul = [](const std::u16string& n) { return !n.empty() && n.back() == u'\0'; };
+    for (const WineKey& k : pool_) {
+        if (endsInNul(k.name))
+            return true;
+        for (const WineValue& v : k.values)
+            if (endsInNul(v.name))
+                return true;
+    }
+    return false;
+}
+
 WineRegFile WineRegFile::parse(std::string_view bytes) {
     return Reader(bytes).run();
 }

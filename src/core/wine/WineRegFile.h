@@ -67,6 +67,10 @@ public:
     // The subkey of `parent` named `name` (Wine's case rule), created when missing.
     WineKey& child(WineKey& parent, std::u16string_view name);
     std::size_t keyCount() const { return pool_.size(); }
+    // True when a key or value name, or a name of the relative path, ends in NUL: written
+    // without that NUL, as Wine writes it, it may meet another name when read again ("a\0"
+    // and "a", "\0" and the default value).
+    bool hasNameEndingInNul() const;
 
 private:
     std::deque<WineKey> pool_;

@@ -7,6 +7,7 @@
 #include "core/registry/RegistryError.h"
 #include "core/registry/RootKeys.h"
 #include "support/TempFolders.h"
+#include "support/WineTestPrefix.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -122,39 +123,12 @@ protected:
 
     // A wineserver as other processes see it: a child holding the lock of the server folder.
     void startServer() { startServer(wineServerFolder(prefix)); }
-    void startServer(const fs::path& folder) {
-        fs::create_directories(folder);
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        server = ::fork();
-        if (server == 0) {
-            const int fd = ::open((folder / "lock").c_str(), O_CREAT | O_WRONLY, 0600);
-            struct flock fl {};
-            fl.l_type = F_WRLCK;
-            fl.l_whence = SEEK_SET;
-            fl.l_len = 1;
-            const char ok = fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0 ? '1' : '0';
-            (void)!::write(ready[1], &ok, 1);
-            for (;;)
-                ::pause();
-        }
-        char ok = '0';
-        ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
-        ASSERT_EQ(ok, '1');
-    }
-    void stopServer() {
-        if (server > 0) {
-            ::kill(server, SIGKILL);
-            ::waitpid(server, nullptr, 0);
-            server = -1;
-        }
-    }
+    void startServer(const fs::path& folder) { server.emplace(folder); }
+    void stopServer() { server.reset(); }
 
     test::TempFolders folders;
     fs::path prefix;
-    pid_t server = -1;
+    std::optional<test::FakeWineServer> server;
 };
 
 TEST_F(WinePrefixTest, ShowsThePrefixAsWineDoes) {
