@@ -681,12 +681,23 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
                 s.clearKey(key);
                 loadWineTree(s, key, *trees[i]);
                 writeRow(s, kWineFiles[i], rows[i]);
+                // The tree is the file's now: what was noted of the key kept for it (made
+                // since, say) no longer holds. (Its subkeys are all new.)
+                if (hasTable(s.db(), "wine_dirty")) {
+                    SqlStatement st(s.db(), "DELETE FROM wine_dirty WHERE id = ?1");
+                    SqlStatement::Use u(st);
+                    u.bind(1, key);
+                    u.run();
+                }
             }
         } catch (const RegistryError& e) {
             throw WinePrefixError(message("Wine のレジストリを読み込めません\n") + e.what());
         }
         execSql(s.db(), "DELETE FROM wine_keys WHERE id NOT IN (SELECT id FROM keys)");
     }
+    // The loaded keys' records go to the file before changes count again: they are the
+    // files' own, not changes to write back.
+    s.writePending();
     execSql(s.db(), countChangesSql().c_str());
     setViews();
     s.writePending();

@@ -549,6 +549,33 @@ TEST_F(WinePrefixTest, WritingOnlyTheChangedKeysGivesTheWholeFile) {
     EXPECT_GE(spliced, 30u);
 }
 
+// A user's key made again in the program, then its file read again from Wine: what the
+// program noted of that key must not outlive the reading.
+TEST_F(WinePrefixTest, AFileReadAgainIsNotCutByWhatWasNotedBefore) {
+    {
+        auto p = openPrefix();
+        auto hku = reg(*p, HKEY_USERS_H);
+        ASSERT_TRUE(hku->DeleteKey(".Default"));
+        // Beyond what the windows allow (HKEY_USERS takes no new keys), as another program
+        // on the store might.
+        p->store()->setAccess(Store::rootId(3), KeyAccess::Full);
+        ASSERT_TRUE(p->store()->createChild(Store::rootId(3), StoredName{".Default", false}));
+    }
+    Store::resetShared();
+    const std::string wines = std::string(kUserDefReg) + "\n[Control Panel\\\\Mouse] 1700009000\n"
+                                                         "#time=1da175cbaeada87\n\"Speed\"=\"1\"\n";
+    put("userdef.reg", wines);
+    auto p = openPrefix();
+    auto hku = reg(*p, HKEY_USERS_H);
+    ASSERT_TRUE(hku->OpenKey(".Default\\Control Panel\\Mouse", false));
+    hku->WriteString("Speed", "2");
+    EXPECT_EQ(p->writeBack(), std::vector<std::string>{"userdef.reg"});
+    EXPECT_EQ(p->splicedFiles(), 1u);
+    const std::string now = bytes("userdef.reg");
+    EXPECT_NE(now.find("\"Locale\"=\"00000411\""), std::string::npos) << now;
+    EXPECT_NE(now.find("\"Speed\"=\"2\""), std::string::npos) << now;
+}
+
 // The store's views alone, as the prefix sets them up.
 TEST(StoreRootView, ReadsAndWritesReachTheKeyAndTheRootStaysARoot) {
     test::TempFolders folders;
