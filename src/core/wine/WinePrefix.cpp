@@ -8,6 +8,7 @@
 #include "core/registry/RegistryError.h"
 #include "core/registry/SqlStatement.h"
 #include "core/wine/WineSplice.h"
+#include "core/wine/WineTree.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -157,157 +158,6 @@ std::int64_t hashOf(std::string_view bytes) {
     return static_cast<std::int64_t>(h == 0 ? 1 : h); // 0 stands for "no file"
 }
 
-std::string leBytes(std::u16string_view u) {
-    std::string b;
-    b.reserve(u.size() * 2);
-    for (const char16_t c : u) {
-        b.push_back(static_cast<char>(c & 0xFF));
-        b.push_back(static_cast<char>(c >> 8));
-    }
-    return b;
-}
-
-std::u16string leUnits(std::string_view b) {
-    std::u16string u(b.size() / 2, u'\0');
-    for (std::size_t k = 0; k < u.size(); ++k)
-        u[k] = static_cast<char16_t>(static_cast<unsigned char>(b[2 * k]) |
-                                     static_cast<unsigned char>(b[2 * k + 1]) << 8);
-    return u;
-}
-
-// CP932 when the name converts there and back unchanged and fits the limit in that form;
-// else kept as UTF-16.
-StoredName storedName(std::u16string_view u, std::size_t limit) {
-    StoredName n;
-    if (Cp932Table::instance().toCp932(u, n.bytes) && n.bytes.size() <= limit)
-        return n;
-    n.bytes = leBytes(u);
-    n.wide = true;
-    return n;
-}
-
-std::u16string nameUnits(const StoredName& n) {
-    if (n.wide)
-        return leUnits(n.bytes);
-    std::u16string u;
-    Cp932Table::instance().toUtf16(n.bytes, u);
-    return u;
-}
-
-bool isWineString(std::string_view data) {
-    const std::size_t len = data.size();
-    return len >= 2 && len % 2 == 0 && data[len - 1] == '\0' && data[len - 2] == '\0';
-}
-
-RawValue rawOf(const WineValue& v) {
-    RawValue r;
-    r.name = storedName(v.name, kMaxValueNameBytes);
-    r.type = v.type;
-    if (isTextType(v.type)) {
-        if (isWineString(v.data) && Cp932Table::instance().toCp932(leUnits(v.data), r.data))
-            return r;
-        r.data = v.data; // UTF-16 text CP932 cannot hold, or bytes that are no string
-        r.dataWide = true;
-        return r;
-    }
-    r.data = v.data;
-    return r;
-}
-
-WineValue wineOf(const RawValue& r) {
-    WineValue w;
-    w.name = nameUnits(r.name);
-    w.type = r.type;
-    if (isTextType(r.type) && !r.dataWide) {
-        std::u16string u;
-        Cp932Table::instance().toUtf16(r.data, u);
-        w.data = leBytes(u);
-    } else {
-        w.data = r.data;
-    }
-    return w;
-}
-
-void execSql(sqlite3* db, const char* sql) {
-    char* err = nullptr;
-    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err);
-    sqlite3_free(err);
-    if (rc != SQLITE_OK)
-        throwSqlError(db, rc);
-}
-
-bool hasTable(sqlite3* db, const char* name) {
-    SqlStatement st(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND "
-                        "name = CAST(?1 AS TEXT)");
-    SqlStatement::Use u(st);
-    u.bindBlob(1, name);
-    return u.step();
-}
-
-struct Extra {
-    std::optional<std::u16string> keyClass;
-    bool link = false;
-};
-
-std::map<KeyId, Extra> readExtras(Store& store) {
-    std::map<KeyId, Extra> m;
-    if (!hasTable(store.db(), "wine_keys"))
-        return m;
-    SqlStatement st(store.db(), "SELECT id, class, link, class IS NULL FROM wine_keys");
-    SqlStatement::Use u(st);
-    while (u.step()) {
-        Extra& e = m[u.i64(0)];
-        if (u.i64(3) == 0)
-            e.keyClass = leUnits(u.blob(1));
-        e.link = u.i64(2) != 0;
-    }
-    return m;
-}
-
-void dumpKey(Store& store, KeyId id, WineKey& w, WineRegFile& f,
-             const std::map<KeyId, Extra>& extras) {
-    const KeyRecord* r = store.key(id);
-    if (!r)
-        return;
-    w.modified = r->lastWrite;
-    if (auto e = extras.find(id); e != extras.end()) {
-        w.keyClass = e->second.keyClass;
-        w.link = e->second.link;
-    }
-    for (const RawValue& v : store.values(id))
-        w.values.push_back(wineOf(v));
-    const std::vector<KeyId> kids = store.children(id);
-    for (const KeyId kid : kids) {
-        const KeyRecord* k = store.key(kid);
-        if (!k)
-            continue;
-        WineKey& c = f.newKey(nameUnits(k->name));
-        w.subkeys.push_back(&c);
-        dumpKey(store, kid, c, f, extras);
-        store.forget(kid); // the cache holds what is still to be read, not the whole registry
-    }
-}
-
-void loadKey(Store& store, KeyId id, const WineKey& k, SqlStatement& insExtra) {
-    for (const WineValue& v : k.values)
-        store.setValue(id, rawOf(v));
-    for (const WineKey* sub : k.subkeys)
-        loadKey(store, store.createChild(id, storedName(sub->name, kMaxKeyNameBytes)), *sub,
-                insExtra);
-    if (k.keyClass || k.link) {
-        const std::string cls = k.keyClass ? leBytes(*k.keyClass) : std::string();
-        SqlStatement::Use u(insExtra);
-        u.bind(1, id);
-        if (k.keyClass)
-            u.bindBlob(2, cls);
-        u.bind(3, k.link ? 1 : 0);
-        u.run();
-    }
-    // Last: writing the subkeys and values above moved the time.
-    if (k.modified != 0)
-        store.setLastWrite(id, k.modified);
-}
-
 std::u16string lastComponent(std::u16string_view path) {
     const std::size_t sep = path.rfind(u'\\');
     return std::u16string(sep == std::u16string_view::npos ? path : path.substr(sep + 1));
@@ -322,94 +172,6 @@ std::string message(std::string_view utf8) {
 }
 
 } // namespace
-
-// ---------------------------------------------------------------------------------------------
-// The wineserver
-
-namespace {
-
-std::string serverFolderName(const fs::path& prefix) {
-    struct stat st {};
-    if (::stat(prefix.c_str(), &st) != 0)
-        return {};
-    char name[64];
-    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
-    return name;
-}
-
-// Debian's Wine keeps its server folders in a private folder of the temporary folder, whose
-// name it writes into the prefix's "wineserver" file.
-std::optional<fs::path> privateServerRoot(const fs::path& prefix) {
-    const auto name = readFileBytes(prefix / "wineserver");
-    if (!name || name->empty() || name->size() > 255 || name->find('/') != std::string::npos ||
-        name->find('\0') != std::string::npos || *name == "." || *name == "..")
-        return std::nullopt;
-    const char* tmp = std::getenv("TMPDIR");
-    const fs::path base = tmp && *tmp == '/' ? fs::path(tmp) : fs::path("/tmp");
-    return base / *name;
-}
-
-bool lockHeld(const fs::path& folder) {
-    const int fd = ::open((folder / "lock").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    const bool locked = ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-    ::close(fd);
-    return locked;
-}
-
-} // namespace
-
-fs::path wineServerFolder(const fs::path& prefix) {
-    fs::path root;
-    if (const char* r = std::getenv("KLOVANTE_WINE_SERVER_ROOT"); r && *r)
-        root = r;
-    else
-        root = "/tmp/.wine-" + std::to_string(::getuid());
-    const std::string name = serverFolderName(prefix);
-    return name.empty() ? fs::path() : root / name;
-}
-
-bool wineServerRunning(const fs::path& prefix) {
-    const std::string name = serverFolderName(prefix);
-    if (name.empty())
-        return false;
-    if (lockHeld(wineServerFolder(prefix)))
-        return true;
-    try {
-        if (auto root = privateServerRoot(prefix))
-            return lockHeld(*root / name);
-    } catch (const FileError&) {
-        // An unreadable note names no server folder; the usual one was checked above.
-    }
-    return false;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Trees in the store
-
-WineRegFile dumpWineTree(Store& store, KeyId key, std::u16string relativeTo, std::string arch) {
-    WineRegFile f;
-    f.relativeTo = std::move(relativeTo);
-    f.arch = std::move(arch);
-    Store::ReadSnapshot snapshot(store);
-    store.refresh();
-    dumpKey(store, key, f.root(), f, readExtras(store));
-    return f;
-}
-
-void loadWineTree(Store& store, KeyId key, const WineRegFile& file) {
-    Store::Transaction t(store);
-    execSql(store.db(), kTables);
-    SqlStatement ins(store.db(), "INSERT OR REPLACE INTO wine_keys(id, class, link) "
-                                 "VALUES(?1, ?2, ?3)");
-    loadKey(store, key, file.root(), ins);
-    t.commit();
-}
 
 // ---------------------------------------------------------------------------------------------
 // The prefix
@@ -499,7 +261,7 @@ void WinePrefix::mirrorDrives() {
 namespace {
 
 std::optional<FileRow> readRow(Store& store, std::string_view name) {
-    if (!hasTable(store.db(), "wine_files"))
+    if (!storeHasTable(store.db(), "wine_files"))
         return std::nullopt;
     SqlStatement st(store.db(), "SELECT disk, text, relative, arch FROM wine_files "
                                 "WHERE name = CAST(?1 AS TEXT)");
@@ -510,7 +272,7 @@ std::optional<FileRow> readRow(Store& store, std::string_view name) {
     FileRow r;
     r.disk = u.i64(0);
     r.text = u.i64(1);
-    r.relative = leUnits(u.blob(2));
+    r.relative = utf16leUnits(u.blob(2));
     r.arch = std::string(u.blob(3));
     return r;
 }
@@ -519,7 +281,7 @@ void writeRow(Store& store, std::string_view name, const FileRow& r) {
     SqlStatement st(store.db(), "INSERT OR REPLACE INTO wine_files(name, disk, text, relative, "
                                 "arch) VALUES(CAST(?1 AS TEXT), ?2, ?3, ?4, CAST(?5 AS TEXT))");
     SqlStatement::Use u(st);
-    const std::string rel = leBytes(r.relative);
+    const std::string rel = utf16leBytes(r.relative);
     u.bindBlob(1, name).bind(2, r.disk).bind(3, r.text).bindBlob(4, rel).bindBlob(5, r.arch);
     u.run();
 }
@@ -540,7 +302,7 @@ void setMetaValue(Store& store, const char* name, std::int64_t value) {
 
 // True when nothing changed since the files and the store last agreed.
 bool inSync(Store& store) {
-    return hasTable(store.db(), "wine_files") &&
+    return storeHasTable(store.db(), "wine_files") &&
            metaValue(store, "wine_changes") == metaValue(store, "wine_synced");
 }
 
@@ -557,7 +319,7 @@ std::optional<KeyId> WinePrefix::fileKey(std::size_t file) {
         return Store::rootId(kHklm);
     const auto row = readRow(*store_, kWineFiles[file]);
     const std::u16string rel = row ? row->relative : defaultRelative(file);
-    return store_->child(Store::rootId(kHku), storedName(lastComponent(rel), kMaxKeyNameBytes));
+    return store_->child(Store::rootId(kHku), wineStoredName(lastComponent(rel), kMaxKeyNameBytes));
 }
 
 WineRegFile WinePrefix::dumpFile(std::size_t file, KeyId key) {
@@ -656,10 +418,10 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
 
     Store& s = *store_;
     Store::Transaction t(s);
-    execSql(s.db(), kTables);
+    execStoreSql(s.db(), kTables);
     const bool wasInSync = metaValue(s, "wine_changes") == metaValue(s, "wine_synced");
     if (std::any_of(trees.begin(), trees.end(), [](const auto& t) { return t.has_value(); })) {
-        execSql(s.db(), stopCountingSql().c_str());
+        execStoreSql(s.db(), stopCountingSql().c_str());
         for (const int root : {kHkcr, kHkcu, kHkcc})
             s.setRootView(root, std::nullopt);
         s.setAccess(Store::rootId(kHku), KeyAccess::Full);
@@ -670,7 +432,7 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
                 KeyId key = Store::rootId(kHklm);
                 if (i > 0) {
                     const StoredName name =
-                        storedName(lastComponent(trees[i]->relativeTo), kMaxKeyNameBytes);
+                        wineStoredName(lastComponent(trees[i]->relativeTo), kMaxKeyNameBytes);
                     const KeyId hku = Store::rootId(kHku);
                     if (oldKeys[i] != 0 && s.child(hku, name) != oldKeys[i]) {
                         s.clearKey(oldKeys[i]); // the file now names another user
@@ -683,7 +445,7 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
                 writeRow(s, kWineFiles[i], rows[i]);
                 // The tree is the file's now: what was noted of the key kept for it (made
                 // since, say) no longer holds. (Its subkeys are all new.)
-                if (hasTable(s.db(), "wine_dirty")) {
+                if (storeHasTable(s.db(), "wine_dirty")) {
                     SqlStatement st(s.db(), "DELETE FROM wine_dirty WHERE id = ?1");
                     SqlStatement::Use u(st);
                     u.bind(1, key);
@@ -693,12 +455,12 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
         } catch (const RegistryError& e) {
             throw WinePrefixError(message("Wine のレジストリを読み込めません\n") + e.what());
         }
-        execSql(s.db(), "DELETE FROM wine_keys WHERE id NOT IN (SELECT id FROM keys)");
+        execStoreSql(s.db(), "DELETE FROM wine_keys WHERE id NOT IN (SELECT id FROM keys)");
     }
     // The loaded keys' records go to the file before changes count again: they are the
     // files' own, not changes to write back.
     s.writePending();
-    execSql(s.db(), countChangesSql().c_str());
+    execStoreSql(s.db(), countChangesSql().c_str());
     setViews();
     s.writePending();
     // Loading changes nothing that needs writing; changes made before still do.
@@ -707,23 +469,16 @@ void WinePrefix::reload(const std::array<std::optional<std::string>, 3>& onDisk)
         std::all_of(trees.begin(), trees.end(), [](const auto& t) { return t.has_value(); })) {
         if (metaValue(s, "wine_synced") != changes) {
             setMetaValue(s, "wine_synced", changes);
-            execSql(s.db(), "DELETE FROM wine_dirty");
+            execStoreSql(s.db(), "DELETE FROM wine_dirty");
         }
     } else if (std::any_of(trees.begin(), trees.end(),
                            [](const auto& t) { return t.has_value(); })) {
-        execSql(s.db(), "DELETE FROM wine_dirty WHERE id NOT IN (SELECT id FROM keys)");
+        execStoreSql(s.db(), "DELETE FROM wine_dirty WHERE id NOT IN (SELECT id FROM keys)");
     }
     t.commit();
 }
 
 namespace {
-
-bool isLinkKey(Store& store, KeyId id) {
-    SqlStatement st(store.db(), "SELECT link FROM wine_keys WHERE id = ?1");
-    SqlStatement::Use u(st);
-    u.bind(1, id);
-    return u.step() && u.i64(0) != 0;
-}
 
 std::optional<KeyId> resolve(Store& store, KeyId from, std::u16string_view path, int hops);
 
@@ -737,7 +492,7 @@ std::optional<KeyId> followLink(Store& store, KeyId link, int hops) {
     for (const RawValue& v : store.values(link)) {
         if (v.type != REG_LINK || !equalsAsciiNoCase(listedName(v.name), "SymbolicLinkValue"))
             continue;
-        std::u16string target = leUnits(v.data);
+        std::u16string target = utf16leUnits(v.data);
         while (!target.empty() && target.back() == u'\0')
             target.pop_back();
         for (const auto& [prefix, root] :
@@ -764,11 +519,11 @@ std::optional<KeyId> resolve(Store& store, KeyId from, std::u16string_view path,
         const std::size_t sep = path.find(u'\\', start);
         const std::u16string_view part = path.substr(
             start, sep == std::u16string_view::npos ? std::u16string_view::npos : sep - start);
-        auto next = store.child(at, storedName(part, kMaxKeyNameBytes));
+        auto next = store.child(at, wineStoredName(part, kMaxKeyNameBytes));
         if (!next)
             return std::nullopt;
         at = *next;
-        if (isLinkKey(store, at)) {
+        if (isWineLinkKey(store, at)) {
             auto target = followLink(store, at, hops);
             if (!target)
                 return std::nullopt;
@@ -863,7 +618,7 @@ void keepBackup(const fs::path& file, const fs::path& backup, const std::string&
 
 std::optional<std::vector<WineKeyChange>> WinePrefix::keyChanges(KeyId fileKey) {
     Store& s = *store_;
-    if (!hasTable(s.db(), "wine_dirty"))
+    if (!storeHasTable(s.db(), "wine_dirty"))
         return std::nullopt;
     std::vector<std::pair<KeyId, std::int64_t>> dirty;
     {
@@ -875,7 +630,7 @@ std::optional<std::vector<WineKeyChange>> WinePrefix::keyChanges(KeyId fileKey) 
     // Past this many keys, writing the file whole is as quick.
     if (dirty.size() > kSpliceLimit)
         return std::nullopt;
-    const auto extras = readExtras(s);
+    const auto extras = readWineKeyExtras(s);
     std::vector<WineKeyChange> changes;
     for (const auto& [id, how] : dirty) {
         std::vector<std::u16string> path;
@@ -888,22 +643,14 @@ std::optional<std::vector<WineKeyChange>> WinePrefix::keyChanges(KeyId fileKey) 
             const KeyRecord* r = s.key(at);
             if (!r || r->depth == 0)
                 break; // gone, or in another root
-            path.push_back(nameUnits(r->name));
+            path.push_back(wineNameUnits(r->name));
             at = r->parent;
         }
         if (!inFile)
             continue;
         std::reverse(path.begin(), path.end());
-        const KeyRecord* r = s.key(id);
-        WineKey k;
-        k.modified = r->lastWrite;
-        const bool hasSubkeys = r->subKeys > 0;
-        if (auto e = extras.find(id); e != extras.end()) {
-            k.keyClass = e->second.keyClass;
-            k.link = e->second.link;
-        }
-        for (const RawValue& v : s.values(id))
-            k.values.push_back(wineOf(v));
+        const bool hasSubkeys = s.key(id)->subKeys > 0;
+        const WineKey k = wineKeyOf(s, id, extras);
         WineKeyChange c;
         c.lines = writeWineKey(path, k, hasSubkeys);
         c.path = std::move(path);
@@ -913,7 +660,7 @@ std::optional<std::vector<WineKeyChange>> WinePrefix::keyChanges(KeyId fileKey) 
             const std::vector<KeyId> kids = s.children(id);
             for (const KeyId kid : kids)
                 if (const KeyRecord* kr = s.key(kid))
-                    c.subkeys.push_back(nameUnits(kr->name));
+                    c.subkeys.push_back(wineNameUnits(kr->name));
         }
         changes.push_back(std::move(c));
     }

@@ -12,7 +12,9 @@
 // the prefix's drives, so every window and klovreg work on it as on the embedded registry.
 #include "core/registry/Store.h"
 #include "core/wine/WineRegFile.h"
+#include "core/wine/WineServer.h"
 #include "core/wine/WineSplice.h"
+#include "core/wine/WineTree.h"
 
 #include <array>
 #include <filesystem>
@@ -39,21 +41,6 @@ public:
 
 inline constexpr std::array<std::string_view, 3> kWineFiles{"system.reg", "user.reg",
                                                             "userdef.reg"};
-
-// The folder where the prefix's wineserver keeps its socket and lock:
-// /tmp/.wine-<uid>/server-<device>-<inode of the prefix>; $KLOVANTE_WINE_SERVER_ROOT replaces
-// /tmp/.wine-<uid> (tests).
-std::filesystem::path wineServerFolder(const std::filesystem::path& prefix);
-// True while a wineserver holds the lock in that folder, or in the one Debian's Wine uses:
-// server-<device>-<inode> in the folder of $TMPDIR (else /tmp) named by the prefix's
-// "wineserver" file.
-bool wineServerRunning(const std::filesystem::path& prefix);
-
-// The registry of one file in the store: a tree below `key`, written back as a WineRegFile.
-WineRegFile dumpWineTree(Store& store, KeyId key, std::u16string relativeTo, std::string arch);
-// Loads a file's tree below `key` (keys, values, times, classes, link marks), in the open
-// transaction. Throws StoreError naming the key for what the store refuses.
-void loadWineTree(Store& store, KeyId key, const WineRegFile& file);
 
 class WinePrefix {
 public:
