@@ -5,7 +5,15 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+// GCC 12 warns falsely inside <regex> (-Wmaybe-uninitialized) in optimised sanitizer builds.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
+#else
+#include <regex>
+#endif
 #include <stdexcept>
 #include <string>
 #include <string_view>
