@@ -898,15 +898,6 @@ TEST_F(FileKillTest, ListFileHoldsOneWholeSave) {
 
 // --- Wine prefix --------------------------------------------------------------------------------
 
-std::string utf16le(std::string_view ascii) {
-    std::string b;
-    for (const char c : ascii) {
-        b += c;
-        b += '\0';
-    }
-    return b;
-}
-
 // A prefix file of `keys` keys below Software, as Wine writes it.
 std::string wineFile(std::u16string relative, int keys) {
     wine::WineRegFile f;
@@ -917,7 +908,9 @@ std::string wineFile(std::u16string relative, int keys) {
         const std::string name = "Key" + std::to_string(10000 + k);
         wine::WineKey& key = f.child(base, std::u16string(name.begin(), name.end()));
         key.modified = fileTimeFromUnix(1700000000 + k);
-        key.values.push_back({u"s", REG_SZ, utf16le("text " + std::to_string(k)) + '\0' + '\0'});
+        const std::string text = "text " + std::to_string(k);
+        key.values.push_back(
+            {u"s", REG_SZ, utf16leBytes(std::u16string(text.begin(), text.end())) + '\0' + '\0'});
         key.values.push_back({u"d", REG_DWORD, std::string(4, static_cast<char>(k & 0x7F))});
     }
     return f.write();

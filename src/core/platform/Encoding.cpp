@@ -330,6 +330,24 @@ std::string utf16ToUtf8(std::string_view utf16le) {
     return replacing(Codec::Utf16ToUtf8, utf16le, kReplacementUtf8, skipBadUtf16);
 }
 
+std::string utf16leBytes(std::u16string_view units) {
+    std::string b;
+    b.reserve(units.size() * 2);
+    for (const char16_t c : units) {
+        b.push_back(static_cast<char>(c & 0xFF));
+        b.push_back(static_cast<char>(c >> 8));
+    }
+    return b;
+}
+
+std::u16string utf16leUnits(std::string_view bytes) {
+    std::u16string u(bytes.size() / 2, u'\0');
+    for (std::size_t k = 0; k < u.size(); ++k)
+        u[k] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * k]) |
+                                     static_cast<unsigned char>(bytes[2 * k + 1]) << 8);
+    return u;
+}
+
 bool equalsAsciiNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;

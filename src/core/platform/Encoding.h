@@ -61,6 +61,10 @@ std::string utf16ToCp932Lossy(std::string_view utf16le, bool* lossy = nullptr);
 std::string cp932ToUtf16(std::string_view cp932);
 std::string utf8ToUtf16(std::string_view utf8);
 std::string utf16ToUtf8(std::string_view utf16le);
+// UTF-16 units and their little-endian bytes, the form the registry files and the store keep
+// (an odd last byte has no unit).
+std::string utf16leBytes(std::u16string_view units);
+std::u16string utf16leUnits(std::string_view bytes);
 
 // Equality of two texts without regard to the case of ASCII letters.
 bool equalsAsciiNoCase(std::string_view a, std::string_view b);

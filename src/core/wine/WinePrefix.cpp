@@ -1,7 +1,6 @@
 #include "core/wine/WinePrefix.h"
 
 #include "core/platform/AtomicFile.h"
-#include "core/platform/Cp932Table.h"
 #include "core/platform/Encoding.h"
 #include "core/platform/Folders.h"
 #include "core/platform/TimeText.h"
@@ -12,12 +11,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <map>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace klv::wine {
@@ -695,6 +691,15 @@ std::vector<std::string> WinePrefix::writeBack() {
                                    message(" のキーがないため、このファイルは書き戻しません"));
                 continue;
             }
+            // A file as this program last wrote or read it (in Wine's own form) takes only
+            // the lines of the keys that changed, and is not even read when none did; any
+            // other is written whole.
+            std::optional<std::vector<WineKeyChange>> keys;
+            if (row->text == row->disk) {
+                keys = keyChanges(*key);
+                if (keys && keys->empty())
+                    continue;
+            }
             Pending p{i, {}, {}, false, false};
             try {
                 p.current = readFileBytes(prefix_ / kWineFiles[i]);
@@ -703,16 +708,10 @@ std::vector<std::string> WinePrefix::writeBack() {
                 continue;
             }
             p.asRead = (p.current ? hashOf(*p.current) : 0) == row->disk;
-            // A file as this program last wrote or read it (in Wine's own form) takes only
-            // the lines of the keys that changed; any other is written whole.
-            if (p.asRead && p.current && row->text == row->disk) {
-                if (auto keys = keyChanges(*key)) {
-                    if (keys->empty())
-                        continue;
-                    if (auto text = spliceWineFile(*p.current, *keys)) {
-                        p.text = std::move(*text);
-                        p.spliced = true;
-                    }
+            if (p.asRead && p.current && keys) {
+                if (auto text = spliceWineFile(*p.current, *keys)) {
+                    p.text = std::move(*text);
+                    p.spliced = true;
                 }
             }
             if (!p.spliced)

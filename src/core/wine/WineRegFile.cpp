@@ -42,7 +42,6 @@ std::u16string foldOf(std::u16string_view s) {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
-std::u16string utf8ToUtf16Units(std::string_view utf8);
 void utf8Char(std::string_view s, std::size_t& i, std::u16string& out);
 
 // Wine's escapes: \a \b \e \f \n \r \t \v, \x with up to four hex digits (one UTF-16 unit),
@@ -116,21 +115,12 @@ void utf8Char(std::string_view s, std::size_t& i, std::u16string& out) {
     const int n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
     if (n > 1 && i + static_cast<std::size_t>(n) <= s.size() &&
         isValidUtf8(s.substr(i, static_cast<std::size_t>(n)))) {
-        out += utf8ToUtf16Units(s.substr(i, static_cast<std::size_t>(n)));
+        out += utf16leUnits(utf8ToUtf16(s.substr(i, static_cast<std::size_t>(n))));
         i += static_cast<std::size_t>(n);
         return;
     }
     out += static_cast<char16_t>(c); // not UTF-8: the byte as Latin-1, as older Wine read it
     ++i;
-}
-
-std::u16string utf8ToUtf16Units(std::string_view utf8) {
-    const std::string le = utf8ToUtf16(utf8);
-    std::u16string u;
-    for (std::size_t k = 0; k + 1 < le.size(); k += 2)
-        u += static_cast<char16_t>(static_cast<unsigned char>(le[k]) |
-                                   static_cast<unsigned char>(le[k + 1]) << 8);
-    return u;
 }
 
 class Reader {
@@ -380,11 +370,7 @@ private:
             fail("文字列が閉じていません");
         if (skipBlanks(line, i + 1) != line.size())
             fail("文字列の後に余分な文字があります");
-        v.data.reserve((s.size() + 1) * 2);
-        for (char16_t u : s) {
-            v.data.push_back(static_cast<char>(u & 0xFF));
-            v.data.push_back(static_cast<char>(u >> 8));
-        }
+        v.data = utf16leBytes(s);
         v.data.append(2, '\0');
     }
 
@@ -497,14 +483,6 @@ void putHex32(std::string& out, std::uint32_t v, int minDigits) {
         out += '0';
     while (n > 0)
         out += buf[--n];
-}
-
-std::u16string_view unitsOf(const std::string& data, std::u16string& buf) {
-    buf.resize(data.size() / 2);
-    for (std::size_t k = 0; k < buf.size(); ++k)
-        buf[k] = static_cast<char16_t>(static_cast<unsigned char>(data[2 * k]) |
-                                       static_cast<unsigned char>(data[2 * k + 1]) << 8);
-    return buf;
 }
 
 class Writer {
@@ -628,7 +606,7 @@ private:
                     out_ += "):";
                 }
                 out_ += '"';
-                putEscaped(out_, unitsOf(v.data, units_), '"', '"');
+                putEscaped(out_, utf16leUnits(v.data), '"', '"');
                 out_ += "\"\n";
                 return;
             }
@@ -670,7 +648,6 @@ private:
     const WineRegFile* f_;
     std::string out_;
     std::vector<const std::u16string*> path_;
-    std::u16string units_;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "core/wine/WineTree.h"
 
 #include "core/platform/Cp932Table.h"
+#include "core/platform/Encoding.h"
 #include "core/registry/RegistryError.h"
 #include "core/registry/SqlStatement.h"
 
@@ -95,24 +96,6 @@ void loadKey(Store& store, KeyId id, const WineKey& k, SqlStatement& insExtra) {
 }
 
 } // namespace
-
-std::string utf16leBytes(std::u16string_view u) {
-    std::string b;
-    b.reserve(u.size() * 2);
-    for (const char16_t c : u) {
-        b.push_back(static_cast<char>(c & 0xFF));
-        b.push_back(static_cast<char>(c >> 8));
-    }
-    return b;
-}
-
-std::u16string utf16leUnits(std::string_view b) {
-    std::u16string u(b.size() / 2, u'\0');
-    for (std::size_t k = 0; k < u.size(); ++k)
-        u[k] = static_cast<char16_t>(static_cast<unsigned char>(b[2 * k]) |
-                                     static_cast<unsigned char>(b[2 * k + 1]) << 8);
-    return u;
-}
 
 // CP932 when the name converts there and back unchanged and fits the limit in that form;
 // else kept as UTF-16.

@@ -14,10 +14,6 @@ struct sqlite3;
 
 namespace klv::wine {
 
-// UTF-16 units as little-endian bytes and back.
-std::string utf16leBytes(std::u16string_view units);
-std::u16string utf16leUnits(std::string_view bytes);
-
 // A name as the store keeps it: CP932 when it converts there and back unchanged and fits
 // `limit` bytes in that form, else UTF-16.
 StoredName wineStoredName(std::u16string_view name, std::size_t limit);
